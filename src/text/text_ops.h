@@ -44,7 +44,7 @@ template <typename... More>
 Text ConcatText(const Text& a, const Text& b, const More&... more) {
   Text result = a;
   result += b;
-  (result += ... += Text(more));
+  ((result += Text(more)), ...);
   return result;
 }
 int CompareText(const Text& a, const Text& b);
@@ -67,7 +67,9 @@ double Remainder(double a, double b);
 
 template <typename... More>
 std::int32_t BitOr(std::int32_t a, std::int32_t b, More... more) {
-  return (a | b | ... | static_cast<std::int32_t>(more));
+  std::int32_t result = a | b;
+  ((result |= static_cast<std::int32_t>(more)), ...);
+  return result;
 }
 
 Bytes TextToBytes(const Text& text);

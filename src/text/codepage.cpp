@@ -1,0 +1,328 @@
+#include "text/codepage.h"
+
+#include <iconv.h>
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include "text/text_ops.h"
+
+namespace ombrik {
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+constexpr char kDefaultChar = '?';
+
+// Code page 936 as two lookup tables, built once from the system's converter (glibc iconv,
+// whose CP936 is the Windows table: 0x80 is the euro sign). Conversions then cost one table
+// look-up per character instead of a converter call.
+struct Cp936Tables {
+  std::array<char16_t, 65536> doubleToUnicode{};  // lead << 8 | trail -> unit, 0 = undefined
+  std::array<std::uint16_t, 65536> unicodeToCode{};  // unit -> byte or lead << 8 | trail, 0 = none
+
+  Cp936Tables() {
+    for (unsigned c = 1; c < 0x80; ++c) unicodeToCode[c] = static_cast<std::uint16_t>(c);
+    unicodeToCode[0x20AC] = 0x80;
+    iconv_t cd = iconv_open("UTF-16LE", "CP936");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return;  // no table: every non-ASCII becomes '?'
+    for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+      for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+        char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+        char out[8];
+        char* inp = in;
+        char* outp = out;
+        std::size_t inLeft = 2, outLeft = sizeof out;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(cd, &inp, &inLeft, &outp, &outLeft) == static_cast<std::size_t>(-1) ||
+            sizeof out - outLeft != 2) {
+          continue;
+        }
+        const auto unit = static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
+                                                static_cast<unsigned char>(out[1]) << 8);
+        const auto code = static_cast<std::uint16_t>(lead << 8 | trail);
+        doubleToUnicode[code] = unit;
+        if (unicodeToCode[unit] == 0) unicodeToCode[unit] = code;
+      }
+    }
+    iconv_close(cd);
+  }
+};
+
+const Cp936Tables& Tables() {
+  static const Cp936Tables tables;
+  return tables;
+}
+
+bool IsHighSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool IsLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+void AppendUtf16(std::u16string& out, char32_t cp) {
+  if (cp < 0x10000) {
+    out.push_back(static_cast<char16_t>(cp));
+  } else {
+    cp -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+  }
+}
+
+// UTF-8 up to the first zero byte; an invalid sequence becomes U+FFFD (one per maximal
+// invalid subpart), surrogates and overlong forms included.
+std::u16string DecodeUtf8(std::string_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const std::size_t n = s.size();
+  for (std::size_t i = 0; i < n;) {
+    const unsigned char b = p[i];
+    if (b == 0) break;
+    if (b < 0x80) {
+      out.push_back(b);
+      ++i;
+      continue;
+    }
+    std::size_t need;
+    char32_t cp;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (b >= 0xC2 && b <= 0xDF) {
+      need = 1, cp = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      need = 2, cp = b & 0x0F;
+      if (b == 0xE0) lo = 0xA0;
+      if (b == 0xED) hi = 0x9F;  // no surrogates
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      need = 3, cp = b & 0x07;
+      if (b == 0xF0) lo = 0x90;
+      if (b == 0xF4) hi = 0x8F;
+    } else {
+      out.push_back(kReplacement);
+      ++i;
+      continue;
+    }
+    std::size_t k = 1;
+    for (; k <= need && i + k < n; ++k) {
+      const unsigned char c = p[i + k];
+      if (c < lo || c > hi) break;
+      cp = cp << 6 | (c & 0x3F);
+      lo = 0x80, hi = 0xBF;
+    }
+    if (k <= need) {
+      out.push_back(kReplacement);
+      i += k;
+      continue;
+    }
+    AppendUtf16(out, cp);
+    i += k;
+  }
+  return out;
+}
+
+// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
+std::string EncodeUtf8(std::u16string_view w) {
+  std::string out;
+  out.reserve(w.size() * 3);
+  for (std::size_t i = 0; i < w.size(); ++i) {
+    char32_t cp = w[i];
+    if (IsHighSurrogate(cp) && i + 1 < w.size() && IsLowSurrogate(w[i + 1])) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (w[++i] - 0xDC00);
+    } else if (IsHighSurrogate(cp) || IsLowSurrogate(cp)) {
+      cp = kReplacement;
+    }
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | cp >> 6));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | cp >> 12));
+      out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | cp >> 18));
+      out.push_back(static_cast<char>(0x80 | (cp >> 12 & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+bool IsTrailByte(unsigned char b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
+
+// Code page 936 up to the first zero byte. Bytes that form no character become '?'.
+std::u16string DecodeCp936(std::string_view s) {
+  const Cp936Tables& t = Tables();
+  std::u16string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b == 0) break;
+    if (b < 0x80) {
+      out.push_back(b);
+      ++i;
+    } else if (b == 0x80) {
+      out.push_back(0x20AC);
+      ++i;
+    } else if (b <= 0xFE && i + 1 < s.size() && IsTrailByte(static_cast<unsigned char>(s[i + 1]))) {
+      const char16_t unit = t.doubleToUnicode[b << 8 | static_cast<unsigned char>(s[i + 1])];
+      out.push_back(unit != 0 ? unit : u'?');
+      i += 2;
+    } else {
+      out.push_back(u'?');
+      ++i;
+    }
+  }
+  return out;
+}
+
+// UTF-16 to code page 936; a character the code page lacks (a surrogate pair counting as one
+// character) becomes '?'.
+std::string EncodeCp936(std::u16string_view w) {
+  const Cp936Tables& t = Tables();
+  std::string out;
+  out.reserve(w.size() * 2);
+  for (std::size_t i = 0; i < w.size(); ++i) {
+    const char16_t u = w[i];
+    if (IsHighSurrogate(u) && i + 1 < w.size() && IsLowSurrogate(w[i + 1])) {
+      ++i;
+      out.push_back(kDefaultChar);
+      continue;
+    }
+    const std::uint16_t code = t.unicodeToCode[u];
+    if (code == 0) {
+      out.push_back(kDefaultChar);
+    } else if (code < 0x100) {
+      out.push_back(static_cast<char>(code));
+    } else {
+      out.push_back(static_cast<char>(code >> 8));
+      out.push_back(static_cast<char>(code & 0xFF));
+    }
+  }
+  return out;
+}
+
+std::u16string DecodeFrom(std::string_view bytes, int codePage) {
+  return codePage == CodePageUtf8 ? DecodeUtf8(bytes) : DecodeCp936(bytes);
+}
+
+std::string EncodeTo(std::u16string_view wide, int codePage) {
+  return codePage == CodePageUtf8 ? EncodeUtf8(wide) : EncodeCp936(wide);
+}
+
+Bytes UnitsToBytes(std::u16string_view units, bool terminator) {
+  Bytes out;
+  std::string& d = out.data();
+  d.reserve(units.size() * 2 + 2);
+  for (char16_t u : units) {
+    d.push_back(static_cast<char>(u & 0xFF));
+    d.push_back(static_cast<char>(u >> 8));
+  }
+  if (terminator) d.append(2, '\0');
+  return out;
+}
+
+// The units before the first zero unit; an odd last byte is read with a zero high byte, as
+// the appended terminator would make it.
+std::u16string BytesToUnits(const Bytes& wide) {
+  std::u16string units;
+  const unsigned char* p = wide.bytes();
+  for (std::size_t i = 0; i < wide.size(); i += 2) {
+    const char16_t u = static_cast<char16_t>(p[i] | (i + 1 < wide.size() ? p[i + 1] << 8 : 0));
+    if (u == 0) break;
+    units.push_back(u);
+  }
+  return units;
+}
+
+}  // namespace
+
+Text TextFromUtf8(std::string_view utf8) { return Text(EncodeCp936(DecodeUtf8(utf8))); }
+
+std::string TextToUtf8(const Text& text) { return EncodeUtf8(DecodeCp936(text.view())); }
+
+Text UrlDecode(const Text& text, bool convertUtf8) {
+  if (text.empty()) return {};
+  const std::string_view s = text.view();
+  std::string decoded;
+  decoded.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    const char c = s[i];
+    if (c == '+') {
+      decoded.push_back(' ');
+      ++i;
+      continue;
+    }
+    if (c != '%') {
+      decoded.push_back(c);
+      ++i;
+      continue;
+    }
+    // sscanf("%x") over at most the two characters after '%': white space, a sign, hex digits.
+    const std::string_view field = s.substr(i + 1, 2);
+    std::size_t k = 0;
+    while (k < field.size() && (field[k] == ' ' || (field[k] >= '\t' && field[k] <= '\r'))) ++k;
+    bool negative = false;
+    if (k < field.size() && (field[k] == '+' || field[k] == '-')) negative = field[k++] == '-';
+    std::uint32_t value = 0;
+    bool any = false;
+    for (; k < field.size(); ++k) {
+      const char h = field[k];
+      int digit = (h >= '0' && h <= '9') ? h - '0'
+                  : (h >= 'a' && h <= 'f') ? h - 'a' + 10
+                  : (h >= 'A' && h <= 'F') ? h - 'A' + 10
+                                           : -1;
+      if (digit < 0) break;
+      value = value * 16 + static_cast<std::uint32_t>(digit);
+      any = true;
+    }
+    if (!any) {
+      decoded.push_back('%');
+      ++i;
+      continue;
+    }
+    if (negative) value = 0u - value;
+    decoded.push_back(static_cast<char>(value & 0xFF));
+    i = std::min(i + 3, s.size());
+  }
+  if (convertUtf8) return Text(EncodeCp936(DecodeUtf8(decoded)));
+  return Text(std::string_view(decoded));
+}
+
+Text Utf8ToAnsi(const Bytes& utf8) { return Utf16ToAnsi(MultiByteToUtf16(utf8, CodePageUtf8)); }
+
+Bytes MultiByteToUtf16(const Bytes& bytes, int codePage) {
+  const std::string_view s(bytes.data().c_str());  // up to the first zero byte
+  if (s.empty()) return {};
+  return UnitsToBytes(DecodeFrom(s, codePage), true);
+}
+
+Bytes Utf16ToMultiByte(const Bytes& wide, int codePage) {
+  const std::u16string units = BytesToUnits(wide);
+  if (units.empty()) return {};
+  return Bytes(EncodeTo(units, codePage));
+}
+
+Text Utf16ToText(const Bytes& wide, int codePage, bool useCodePage) {
+  return BytesToText(Utf16ToMultiByte(wide, useCodePage ? codePage : CodePageSystem));
+}
+
+Text Utf16ToAnsi(const Bytes& wide) { return Utf16ToText(wide, AnsiCodePage, true); }
+
+Bytes AnsiToUtf16(const Text& text, bool dropTerminator) {
+  Bytes wide = MultiByteToUtf16(TextToBytes(text), AnsiCodePage);
+  return dropTerminator ? Utf16UntilZero(wide, false) : wide;
+}
+
+Bytes Utf16UntilZero(const Bytes& wide, bool addTerminator) {
+  if (wide.size() < 2) return {};
+  const unsigned char* p = wide.bytes();
+  std::size_t k = 0;
+  while (k + 2 <= wide.size() && (p[k] | p[k + 1]) != 0) k += 2;
+  if (k == 0 || k > wide.size()) return {};
+  Bytes out(wide.data().substr(0, k));
+  if (addTerminator) out.data().append(2, '\0');
+  return out;
+}
+
+}  // namespace ombrik
