@@ -1,0 +1,39 @@
+#include "testsupport/loopback_server.h"
+
+#include <chrono>
+#include <stdexcept>
+
+namespace ombrik::testsupport {
+
+LoopbackServer::LoopbackServer() : server_(std::make_unique<httplib::Server>()) {}
+
+LoopbackServer::LoopbackServer(const SelfSignedCertificate& certificate)
+    : server_(std::make_unique<httplib::SSLServer>(certificate.certificate(), certificate.key())),
+      tls_(true) {
+  if (!server_->is_valid()) throw std::runtime_error("TLS server rejected the certificate");
+}
+
+LoopbackServer::~LoopbackServer() { Stop(); }
+
+void LoopbackServer::Start(const std::string& host) {
+  if (thread_.joinable()) throw std::runtime_error("loopback server already started");
+  host_ = host;
+  port_ = server_->bind_to_any_port(host);
+  if (port_ <= 0) throw std::runtime_error("cannot bind a loopback port on " + host);
+  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  // stop() is a no-op until the accept loop runs, so wait for it before handing out the port.
+  while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void LoopbackServer::Stop() {
+  if (!thread_.joinable()) return;
+  server_->stop();
+  thread_.join();
+}
+
+std::string LoopbackServer::BaseUrl() const {
+  std::string h = host_.find(':') != std::string::npos ? "[" + host_ + "]" : host_;
+  return std::string(tls_ ? "https://" : "http://") + h + ":" + std::to_string(port_);
+}
+
+}  // namespace ombrik::testsupport
