@@ -1,0 +1,116 @@
+#include "app/program_start.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <utility>
+
+#include "app/dialogs.h"
+#include "text/text.h"
+#ifdef OMBRIK_HAVE_NETWORK_WAIT
+#include "web/network_wait.h"
+#endif
+
+namespace ombrik {
+
+namespace {
+
+// Runs a function once when the scope ends, whichever way it ends.
+class ExitCleanup {
+ public:
+  explicit ExitCleanup(std::function<void()> cleanup) : cleanup_(std::move(cleanup)) {}
+  ~ExitCleanup() {
+    if (cleanup_) cleanup_();
+  }
+  ExitCleanup(const ExitCleanup&) = delete;
+  ExitCleanup& operator=(const ExitCleanup&) = delete;
+
+ private:
+  std::function<void()> cleanup_;
+};
+
+// Turns SIGTERM, SIGINT and SIGHUP into a call in the GUI thread (the self-pipe way: a signal
+// handler may only write to a descriptor), so that a terminated program closes its window and
+// cleans up like one closed by the user.
+class QuitOnSignals {
+ public:
+  explicit QuitOnSignals(std::function<void()> onSignal) : onSignal_(std::move(onSignal)) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds_) != 0) return;
+    notifier_ = std::make_unique<QSocketNotifier>(fds_[1], QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
+      char drained[16];
+      [[maybe_unused]] const auto n = ::read(fds_[1], drained, sizeof drained);
+      onSignal_();
+    });
+    writeEnd_ = fds_[0];
+    struct sigaction action {};
+    action.sa_handler = &QuitOnSignals::Handle;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int sig : kSignals) ::sigaction(sig, &action, nullptr);
+  }
+
+  ~QuitOnSignals() {
+    if (!notifier_) return;
+    for (const int sig : kSignals) std::signal(sig, SIG_DFL);
+    writeEnd_ = -1;
+    notifier_.reset();
+    ::close(fds_[0]);
+    ::close(fds_[1]);
+  }
+
+  QuitOnSignals(const QuitOnSignals&) = delete;
+  QuitOnSignals& operator=(const QuitOnSignals&) = delete;
+
+ private:
+  static constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+  static inline volatile std::sig_atomic_t writeEnd_ = -1;
+
+  static void Handle(int) {
+    const char byte = 1;
+    if (writeEnd_ >= 0) [[maybe_unused]] const auto n = ::write(writeEnd_, &byte, 1);
+  }
+
+  std::function<void()> onSignal_;
+  int fds_[2] = {-1, -1};
+  std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+}  // namespace
+
+RunHandlers ProgramRunHandlers() {
+  // The extraction and download runs are wired here as they land in the core.
+  return {};
+}
+
+int RunProgram(QApplication& app, StartOptions options) {
+  // The shared state is ready before any window exists, so no handler can see it unset.
+  TrackTitles.Clear();
+  TrackPlayPaths.Clear();
+  const ExitCleanup cleanup(std::move(options.exitCleanup));
+  static_assert(AnsiCodePage == 936, "every Text conversion uses code page 936");
+
+  QtDialogs qtDialogs;
+  MainWindow window(options.dialogs ? *options.dialogs : qtDialogs, std::move(options.handlers));
+#ifdef OMBRIK_HAVE_NETWORK_WAIT
+  SetNetworkWaitHook([&window] { window.PumpIfDue(); });
+  const ExitCleanup unhook([] { SetNetworkWaitHook({}); });
+#endif
+  const QuitOnSignals quit([] { QApplication::closeAllWindows(); });
+  window.show();
+  return app.exec();
+}
+
+int ProgramStart(int& argc, char** argv) {
+  QApplication::setApplicationName(QString::fromLatin1(kApplicationName));
+  QApplication::setApplicationVersion(QString::fromLatin1(kApplicationVersion));
+  QApplication::setDesktopFileName(QStringLiteral("ombrik"));
+  QApplication app(argc, argv);
+  StartOptions options;
+  options.handlers = ProgramRunHandlers();
+  return RunProgram(app, std::move(options));
+}
+
+}  // namespace ombrik

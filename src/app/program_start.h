@@ -1,0 +1,38 @@
+// The program's entry: prepares the shared state, opens the window and runs the event loop.
+#pragma once
+
+#include <functional>
+
+#include "app/main_window.h"
+#include "catalogue/track_arrays.h"
+
+class QApplication;
+
+namespace ombrik {
+
+class Dialogs;
+
+// Application name and version as the desktop and Qt see them.
+inline constexpr const char* kApplicationName = "Ombrik";
+inline constexpr const char* kApplicationVersion = "1.0.0.0";
+
+struct StartOptions {
+  RunHandlers handlers;
+  // Null: the real Qt dialogs.
+  Dialogs* dialogs = nullptr;
+  // Runs once after the event loop ends; the program frees the shared track arrays.
+  std::function<void()> exitCleanup = ReleaseTrackArrays;
+};
+
+// Initialises Qt and runs the program until its window is closed. SIGTERM, SIGINT and SIGHUP
+// close the window as the close button does. Answers the process exit code.
+int ProgramStart(int& argc, char** argv);
+
+// Everything after Qt's initialisation, on an existing application object: empty arrays, the
+// exit clean-up, the window and the loop. Tests run it in-process.
+int RunProgram(QApplication& app, StartOptions options);
+
+// The run handlers of the program's two buttons.
+RunHandlers ProgramRunHandlers();
+
+}  // namespace ombrik
