@@ -1,5 +1,7 @@
 #include "catalogue/album_link.h"
 
+#include "text/text_ops.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
