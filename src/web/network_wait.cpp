@@ -1,0 +1,46 @@
+#include "web/network_wait.h"
+
+#include <mutex>
+
+namespace ombrik {
+namespace {
+
+struct NetworkSettings {
+  std::mutex mutex;
+  NetworkTimeouts timeouts;
+  std::function<void()> hook;
+};
+
+NetworkSettings& Settings() {
+  static NetworkSettings settings;
+  return settings;
+}
+
+}  // namespace
+
+void SetNetworkTimeouts(const NetworkTimeouts& timeouts) {
+  std::lock_guard lock(Settings().mutex);
+  Settings().timeouts = timeouts;
+}
+
+NetworkTimeouts GetNetworkTimeouts() {
+  std::lock_guard lock(Settings().mutex);
+  return Settings().timeouts;
+}
+
+void SetNetworkWaitHook(std::function<void()> hook) {
+  std::lock_guard lock(Settings().mutex);
+  Settings().hook = std::move(hook);
+}
+
+void CallNetworkWaitHook() {
+  std::function<void()> hook;
+  {
+    std::lock_guard lock(Settings().mutex);
+    hook = Settings().hook;
+  }
+  // Called outside the lock: the hook may read the settings itself.
+  if (hook) hook();
+}
+
+}  // namespace ombrik

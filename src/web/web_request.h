@@ -1,0 +1,51 @@
+// The general HTTP request: one complete exchange, synchronous, returning the response body as
+// delivered (nothing decoded). Failures are silent: the body is then empty or short.
+#pragma once
+
+#include <optional>
+
+#include "text/text.h"
+
+namespace ombrik {
+
+// The parameters after the URL, in their order, each with the value an omitted one takes.
+// In/out and out fields are written back by WebRequest as described on each.
+struct WebRequestParams {
+  // 0 GET, 1 POST, 2 HEAD, 3 PUT, 4 OPTIONS, 5 DELETE, 6 TRACE, 7 CONNECT; others mean GET.
+  int method = 0;
+  // The body as text, used for non-GET methods when postBytes is empty.
+  Text postText;
+  // In/out. nullopt: not supplied, so the process-wide cookie store sends and keeps cookies.
+  // Supplied (even empty): the store is bypassed, these cookies are sent, and with mergeCookies
+  // the response's cookies are merged into it.
+  std::optional<Text> cookies;
+  // Out: the cookies the response set, or the merged cookies.
+  Text returnedCookies;
+  // The caller's header lines, separated by CR LF.
+  Text headers;
+  // Out: the final response's raw header block (status line and header lines, each ended by
+  // CR LF, then an empty line), or 5000 spaces when none arrived or it exceeds 4999 bytes.
+  Text returnedHeaders;
+  // Hand back a redirect response itself instead of following it.
+  bool noRedirect = false;
+  // In/out: the body as bytes; wins over postText. For non-GET methods an empty one is replaced
+  // by the bytes of postText.
+  Bytes postBytes;
+  // "host:port" of a proxy; empty means direct.
+  Text proxy;
+  bool mergeCookies = true;
+  // Add the default headers (Accept, Referer, Accept-Language, Content-Type for POST).
+  bool completeHeaders = true;
+  // Re-case the caller's header names and drop lines without a colon.
+  bool normalizeHeaders = true;
+  // `proxy` is a SOCKS5 proxy (host names resolved by the proxy) rather than an HTTP proxy.
+  bool socksProxy = false;
+};
+
+// Outputs are written only once a request could be set up: a URL without a host gives the
+// empty body and leaves every field of `params` as it was.
+Bytes WebRequest(const Text& url, WebRequestParams& params);
+// A GET with every parameter omitted, the way the program fetches its pages.
+Bytes WebRequest(const Text& url);
+
+}  // namespace ombrik
