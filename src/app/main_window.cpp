@@ -13,6 +13,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <algorithm>
+#include <utility>
 
 #include "app/dialogs.h"
 #include "app/qt_text.h"
@@ -22,7 +23,7 @@
 namespace ombrik {
 
 const char* const kInitialAlbumLink = "https://www.ombrik-demo.example/album/3921767";
-const char* const kCreditLine = "  https://ferrox-tesk.example Ferrox Tesk ";
+const char* const kCreditLine = "  fxt.example Ferrox Tesk ";
 
 namespace {
 
@@ -199,9 +200,9 @@ void MainWindow::OnDownloadAll() { RunToCompletion(handlers_.download); }
 void MainWindow::RunToCompletion(const RunHandler& handler) {
   if (!handler) return;
   if (pump_.Running()) {
-    // Reached from inside a run (say, a click delivered by a dialog's own loop): the first
-    // run finishes before this one starts, as queued input always waits for a run.
-    QTimer::singleShot(0, this, [this, handler] { RunToCompletion(handler); });
+    // Reached from inside a run (a click delivered by a dialog's own loop, say): it waits until
+    // the current run is over, as queued input always does.
+    deferredRuns_.push_back(handler);
     return;
   }
   {
@@ -209,8 +210,14 @@ void MainWindow::RunToCompletion(const RunHandler& handler) {
     handler(*this);
   }
   if (closeRequestedDuringRun_) {
+    // The window goes away: runs asked for after the close request die with it.
     closeRequestedDuringRun_ = false;
+    deferredRuns_.clear();
     close();
+    return;
+  }
+  for (RunHandler& next : std::exchange(deferredRuns_, {})) {
+    QTimer::singleShot(0, this, [this, next = std::move(next)] { RunToCompletion(next); });
   }
 }
 
@@ -224,6 +231,16 @@ void MainWindow::OnStatusBarDoubleClick(int x, int /*y*/, Qt::KeyboardModifiers 
   if (x > kAboutLeftExclusive && x < kAboutRightExclusive) {
     dialogs_.ShowMessage(this, AboutText(), kAboutTitle, MessageIcon::Exclamation);
   }
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  // A fixed dialog frame has no maximised or full-screen state, whatever a window manager asks.
+  if (event->type() == QEvent::WindowStateChange &&
+      (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))) {
+    setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
+    resize(kClientWidth, kClientHeight);
+  }
+  QWidget::changeEvent(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <functional>
 #include <map>
+#include <vector>
 
 #include "app/paint_pump.h"
 #include "catalogue/window_ops.h"
@@ -77,6 +78,7 @@ class MainWindow final : public QWidget, public WindowOperations {
   void OnStatusBarDoubleClick(int x, int y, Qt::KeyboardModifiers keys);
 
  protected:
+  void changeEvent(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
@@ -89,6 +91,7 @@ class MainWindow final : public QWidget, public WindowOperations {
   RunHandlers handlers_;
   PaintPump pump_;
   bool closeRequestedDuringRun_ = false;
+  std::vector<RunHandler> deferredRuns_;
 
   QGroupBox* 分组框1_ = nullptr;
   QLabel* 标签2_ = nullptr;
