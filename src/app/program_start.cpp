@@ -9,9 +9,7 @@
 
 #include "app/dialogs.h"
 #include "text/text.h"
-#ifdef OMBRIK_HAVE_NETWORK_WAIT
 #include "web/network_wait.h"
-#endif
 
 namespace ombrik {
 
@@ -94,10 +92,9 @@ int RunProgram(QApplication& app, StartOptions options) {
 
   QtDialogs qtDialogs;
   MainWindow window(options.dialogs ? *options.dialogs : qtDialogs, std::move(options.handlers));
-#ifdef OMBRIK_HAVE_NETWORK_WAIT
+  // Transfers wait inside a run; the window paints meanwhile.
   SetNetworkWaitHook([&window] { window.PumpIfDue(); });
   const ExitCleanup unhook([] { SetNetworkWaitHook({}); });
-#endif
   const QuitOnSignals quit([] { QApplication::closeAllWindows(); });
   window.show();
   return app.exec();

@@ -11,6 +11,7 @@
 #include "app/program_start.h"
 #include "catalogue/track_arrays.h"
 #include "recording_dialogs.h"
+#include "web/network_wait.h"
 
 namespace ombrik {
 namespace {
@@ -100,6 +101,29 @@ TEST_F(StartTest, TerminationDuringARunWaitsForTheRun) {
   EXPECT_EQ(rc, 0);
   EXPECT_TRUE(visibleAfterSignal);
   EXPECT_EQ(cleanups, 1);
+}
+
+TEST_F(StartTest, NetworkWaitsInsideARunKeepTheWindowPainting) {
+  int pumps = -1;
+  RunHandlers handlers;
+  handlers.extract = [&](WindowOperations&) {
+    MainWindow* window = TheWindow();
+    const int before = window->Pump().PumpCount();
+    for (int i = 0; i < 30; ++i) {  // a transfer waiting on a slow server
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      CallNetworkWaitHook();
+    }
+    pumps = window->Pump().PumpCount() - before;
+  };
+  const int rc = Run(
+      [](MainWindow& window) {
+        window.OnExtractTrackList();
+        window.close();
+      },
+      handlers);
+  EXPECT_EQ(rc, 0);
+  EXPECT_GE(pumps, 1);
+  CallNetworkWaitHook();  // the window is gone: the hook must be too
 }
 
 }  // namespace
