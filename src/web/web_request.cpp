@@ -111,6 +111,9 @@ struct Response {
   std::string headers;
   bool inHeaders = false;
   bool headersComplete = false;
+  bool informational = false;  // a 1xx answer, followed by the real one
+  // Ends the exchange once a final header block is in (see SetMethod on HEAD).
+  bool stopAfterHeaders = false;
 
   static size_t OnBody(char* data, size_t size, size_t count, void* self) {
     static_cast<Response*>(self)->body.append(data, size * count);
@@ -124,6 +127,8 @@ struct Response {
       r->headers.clear();
       r->inHeaders = true;
       r->headersComplete = false;
+      std::size_t space = line.find(' ');
+      r->informational = space != std::string_view::npos && line.substr(space + 1, 1) == "1";
     }
     if (!r->inHeaders) return size * count;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
@@ -132,6 +137,7 @@ struct Response {
     if (line.empty()) {
       r->inHeaders = false;
       r->headersComplete = true;
+      if (r->stopAfterHeaders && !r->informational) return 0;  // aborts the transfer here
     }
     return size * count;
   }
@@ -142,7 +148,7 @@ struct Response {
   }
 };
 
-void SetMethod(CURL* easy, int method, const Bytes* body) {
+void SetMethod(CURL* easy, int method, const Bytes* body, Response& response) {
   auto sendBody = [&] {
     curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body->size()));
     curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body->data().data());
@@ -157,13 +163,18 @@ void SetMethod(CURL* easy, int method, const Bytes* body) {
       sendBody();
       return;
     case kHead:
-      // NOBODY first: it tells libcurl not to wait for a response body; a body set after it
-      // still goes out.
-      curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-      if (!body->empty()) {
-        sendBody();
-        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, kVerbs[kHead]);
+      if (body->empty()) {
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+        return;
       }
+      // libcurl sends no body with a real HEAD, and with a HEAD verb on a body-carrying
+      // request it waits for a response body that never comes. So the body goes out that
+      // way and the exchange ends after the header block; a redirect then cannot be followed,
+      // as following needs the redirect's body read.
+      sendBody();
+      curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, kVerbs[kHead]);
+      curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+      response.stopAfterHeaders = true;
       return;
     default:
       if (method == kPut || !body->empty()) {
@@ -221,10 +232,10 @@ Bytes WebRequest(const Text& url, WebRequestParams& p) {
     HeaderList headerList;
     FillHeaderList(block, body != nullptr && !body->empty(), headerList);
     curl_easy_setopt(easy, CURLOPT_URL, target.c_str());
-    SetMethod(easy, method, body);
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, p.noRedirect ? 0L : 1L);
+    SetMethod(easy, method, body, response);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList.get());
     curl_easy_setopt(easy, CURLOPT_USERAGENT, SingleLine(agent).c_str());
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, p.noRedirect ? 0L : 1L);
     SetProxy(easy, p.proxy, p.socksProxy);
     if (!p.cookies) transfer.UseCookieStore();
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Response::OnBody);
