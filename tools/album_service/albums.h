@@ -1,0 +1,93 @@
+// The albums the loopback album service knows, and its answers to page requests.
+//
+// Album ids (every other id is unknown and answers {"ret":404,"msg":"专辑不存在"}):
+//
+//   id        tracks  what it is for
+//   3921767       36  demo album, Chinese titles (the window's initial link)
+//   1000250      250  paging: probe + 3 pages, last page 50 tracks
+//   1000200      200  paging: last page requested and empty
+//   1000100      100  paging: one full page, then an empty one
+//   1000005        5  one short page
+//   1000000        0  totalCount 0
+//   1010000    10000  the extraction benchmark
+//   2000001        8  awkward titles: '+', '%', "%41%42", a double quote, Hangul (not in
+//                     code page 936), an emoji, file-name-hostile characters, a full-width space
+//   2000002        3  a title ("%22引号%22") whose page is no longer JSON once percent-decoded
+//   3000002      250  page 2 (of any page size) answers an HTML text, not JSON
+//   3000003      140  totalCount says 150: the last page holds 40 tracks instead of 50
+//   3000004        5  slow: every answer waits Options::slowAlbumDelay first
+//   4040405        0  answer has "data" but no "totalCount"
+//   6000004        4  four good files
+//   6000024        4  four files, the second answers 404
+//   6000044        4  four files, all answer 404
+//   6000099        9  one track per file mode, in the order of FileMode below
+//
+// Play addresses are "<origin>/<mode path>/<album id>/<n>.wav", n = 1..tracks, where the mode
+// path is "audio" for a good file or "fault/<mode>" (see FileMode).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "wav_tone.h"
+
+namespace ombrik::albumservice {
+
+// How a play address answers. All modes serve (part of) the track's tone.
+enum class FileMode {
+  Audio,        // audio/          200, the whole WAV, exact Content-Length
+  Redirect,     // fault/redirect/ 302 to <origin>/audio/<album>/<n>.<ext>
+  NotFound,     // fault/404/      404 with a small HTML body
+  ServerError,  // fault/500/      500 with a small HTML body
+  Drop,         // fault/drop/     200, full Content-Length, half the bytes, then the connection closes
+  ShortBody,    // fault/short/    200, Content-Length 1000 bytes more than the whole WAV it sends, then closes
+  ChunkedDrop,  // fault/chunked-drop/ 200, chunked, half the bytes, closes without the last chunk
+  Stall,        // fault/stall/    200 and headers, then no byte until Options::stallFor passes or the service stops
+  Changing,     // fault/changing/ 200, a different tone on every fetch of the same address
+};
+
+std::string_view ModePath(FileMode mode);
+std::optional<FileMode> ModeFromPath(std::string_view modePath);
+
+struct Track {
+  std::string title;  // UTF-8
+  FileMode file = FileMode::Audio;
+};
+
+struct Album {
+  std::string id;
+  std::optional<int> totalCount;  // empty: the answer's data has no totalCount
+  std::vector<Track> tracks;
+  int nonJsonPage = 0;  // this page number answers HTML instead of JSON; 0 for none
+  bool slow = false;
+};
+
+const std::vector<Album>& AllAlbums();
+const Album* FindAlbum(std::string_view id);
+
+// The raw query values of one page request; a missing key is an empty string.
+struct PageRequest {
+  std::string albumId;
+  std::string page;
+  std::string pageSize;
+  std::string asc;
+};
+
+struct Answer {
+  int status = 200;
+  std::string contentType;
+  std::string body;
+};
+
+// The service's answer to a page request; play addresses start with playOrigin
+// ("scheme://host:port", no trailing slash).
+Answer AnswerPage(const PageRequest& request, std::string_view playOrigin);
+
+std::string PlayPath(std::string_view playOrigin, const Album& album, int trackNumber);
+
+// The tone of track n of an album; version > 0 gives the changed tones of FileMode::Changing.
+ToneSpec ToneFor(std::string_view albumId, int trackNumber, int version = 0);
+
+}  // namespace ombrik::albumservice
