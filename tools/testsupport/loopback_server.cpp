@@ -5,12 +5,23 @@
 
 namespace ombrik::testsupport {
 
-LoopbackServer::LoopbackServer() : server_(std::make_unique<httplib::Server>()) {}
+namespace {
+
+// httplib's stop() waits for every idle keep-alive connection to time out; its default of 5 s
+// would make each server's shutdown that slow.
+void ShortKeepAlive(httplib::Server& server) { server.set_keep_alive_timeout(1); }
+
+}  // namespace
+
+LoopbackServer::LoopbackServer() : server_(std::make_unique<httplib::Server>()) {
+  ShortKeepAlive(*server_);
+}
 
 LoopbackServer::LoopbackServer(const SelfSignedCertificate& certificate)
     : server_(std::make_unique<httplib::SSLServer>(certificate.certificate(), certificate.key())),
       tls_(true) {
   if (!server_->is_valid()) throw std::runtime_error("TLS server rejected the certificate");
+  ShortKeepAlive(*server_);
 }
 
 LoopbackServer::~LoopbackServer() { Stop(); }
