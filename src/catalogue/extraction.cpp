@@ -1,0 +1,67 @@
+#include "catalogue/extraction.h"
+
+#include "catalogue/album_link.h"
+#include "catalogue/track_arrays.h"
+#include "json/json_document.h"
+#include "text/codepage.h"
+#include "text/text_ops.h"
+#include "web/web_request.h"
+
+namespace ombrik {
+namespace {
+
+// The service's answers are percent-decoded before parsing, which breaks a page whose string
+// values hold a '%' escape or '+' that the JSON needs as it stands (a title with "%22", say).
+// Such a page is read undecoded rather than lost.
+bool ParseAnswer(JsonDocument& doc, const Text& body) {
+  const Text decoded = UrlDecode(body, true);
+  if (doc.Parse(decoded)) return true;
+  const Text plain = Utf8ToAnsi(TextToBytes(body));
+  return plain != decoded && doc.Parse(plain);
+}
+
+Text TrackPath(const Text& index, const char* member) {
+  return ConcatText("data.trackDetailInfos[", index, "].trackInfo.", member);
+}
+
+}  // namespace
+
+Text HttpGetText(const Text& url) { return BytesToText(WebRequest(url)); }
+
+void OnExtractTrackList(WindowOperations& window) {
+  JsonDocument doc;
+  TrackTitles.Clear();
+  TrackPlayPaths.Clear();
+  window.DeleteAllRows();
+
+  const AlbumId album = AlbumIdFromLink(window.EditText(Control::编辑框_URL));
+  if (album.pieceCount < 1) {
+    window.ShowMessage("专辑链接为空 或 专辑未找到！"_t, "错误"_t, MessageIcon::Error);
+    return;
+  }
+
+  // The probe asks for two tracks only to learn the album's track count.
+  ParseAnswer(doc, HttpGetText(FirstPageUrl(album.id)));
+  const Text totalText = doc.GetText("data.totalCount");
+  window.SetListCaption(ConcatText("音频列表（共"_t, totalText, "个）:"_t));
+  const double total = TextToNumber(totalText);
+  const PagePlan plan = PlanPages(total);
+
+  for (int page = 1; page <= plan.pageCount; ++page) {
+    if (!ParseAnswer(doc, HttpGetText(TrackPageUrl(album.id, page)))) {
+      window.ShowMessage("网页Json数据格式不正确！"_t, "信息"_t, MessageIcon::Error);
+      continue;
+    }
+    const int items = ItemsOnPage(page, plan);
+    for (int k = 1; k <= items; ++k) {
+      const Text index = TrackIndexText(k);
+      TrackTitles.Append(doc.GetText(TrackPath(index, "title")));
+      TrackPlayPaths.Append(doc.GetText(TrackPath(index, "playPath")));
+      const int row = window.InsertRow(TrackRowNumber(total, page, k));
+      window.SetCell(row, 1, TrackTitles.At(row + 1));
+      window.SetCell(row, 2, TrackPlayPaths.At(row + 1));
+    }
+  }
+}
+
+}  // namespace ombrik
