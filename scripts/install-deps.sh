@@ -11,7 +11,7 @@ packages=(
   duktape-dev
   libcpp-httplib-dev libssl-dev openssl
   tinyproxy microsocks
-  fonts-wqy-microhei xvfb xauth
+  fonts-wqy-microhei xvfb xauth x11-utils
   clang-14 libclang-rt-14-dev
   nginx
   dpkg-dev file

@@ -100,10 +100,15 @@ int RunProgram(QApplication& app, StartOptions options) {
   return app.exec();
 }
 
-int ProgramStart(int& argc, char** argv) {
+void SetApplicationIdentity() {
   QApplication::setApplicationName(QString::fromLatin1(kApplicationName));
   QApplication::setApplicationVersion(QString::fromLatin1(kApplicationVersion));
+  // Matches the installed ombrik.desktop, so the desktop groups the window under it.
   QApplication::setDesktopFileName(QStringLiteral("ombrik"));
+}
+
+int ProgramStart(int& argc, char** argv) {
+  SetApplicationIdentity();
   QApplication app(argc, argv);
   StartOptions options;
   options.handlers = ProgramRunHandlers();

@@ -24,6 +24,9 @@ struct StartOptions {
   std::function<void()> exitCleanup = ReleaseTrackArrays;
 };
 
+// Names the application and its version for Qt and the desktop; before the QApplication.
+void SetApplicationIdentity();
+
 // Initialises Qt and runs the program until its window is closed. SIGTERM, SIGINT and SIGHUP
 // close the window as the close button does. Answers the process exit code.
 int ProgramStart(int& argc, char** argv);

@@ -103,6 +103,13 @@ TEST_F(StartTest, TerminationDuringARunWaitsForTheRun) {
   EXPECT_EQ(cleanups, 1);
 }
 
+TEST(ApplicationIdentity, NameVersionAndDesktopEntry) {
+  SetApplicationIdentity();
+  EXPECT_EQ(QApplication::applicationName(), "Ombrik");
+  EXPECT_EQ(QApplication::applicationVersion(), "1.0.0.0");
+  EXPECT_EQ(QGuiApplication::desktopFileName(), "ombrik");
+}
+
 TEST_F(StartTest, NetworkWaitsInsideARunKeepTheWindowPainting) {
   int pumps = -1;
   RunHandlers handlers;
