@@ -118,7 +118,9 @@ TEST(AlbumPages, FaultAlbumsPointAtTheirModes) {
     EXPECT_EQ(paths[i], std::string{kOrigin} + "/" + modes[i] + "/6000099/" + std::to_string(i + 1) + ".wav");
     EXPECT_EQ(ModeFromPath(modes[i]).has_value(), true);
   }
-  const auto second = StringMembers(AnswerPage({"6000024", "1", "100", "true"}, kOrigin).body, "playPath");
+  const std::string secondFails = AnswerPage({"6000024", "1", "100", "true"}, kOrigin).body;
+  EXPECT_EQ(StringMembers(secondFails, "title")[1], "曲目2 不存在");
+  const auto second = StringMembers(secondFails, "playPath");
   EXPECT_NE(second[1].find("/fault/404/"), std::string::npos);
   EXPECT_NE(second[2].find("/audio/"), std::string::npos);
 }

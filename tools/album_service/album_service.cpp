@@ -21,6 +21,7 @@ namespace {
 
 constexpr const char* kPagePath = "/m-revision/common/album/queryAlbumTrackRecordsByPage";
 constexpr const char* kWavType = "audio/wav";
+constexpr std::size_t kWorkerThreads = 24;
 
 std::string ErrorPage(int status, std::string_view reason) {
   return "<html><body><h1>" + std::to_string(status) + " " + std::string{reason} + "</h1></body></html>\n";
@@ -73,7 +74,7 @@ struct AlbumService::State {
 
   void Record(const httplib::Request& req, const httplib::Response& res) {
     RequestRecord record{req.method, req.target, res.status};
-    {
+    if (options.recordRequests) {
       std::lock_guard lock(mutex);
       requests.push_back(record);
     }
@@ -202,6 +203,8 @@ AlbumService::AlbumService(ServiceOptions options) : state_(std::make_unique<Sta
   s.server = MakeServer(s.options.scheme);
   if (!s.server->is_valid()) throw std::runtime_error("cannot set up the TLS server");
   s.Install();
+  // Stalled and delayed answers each hold a worker thread; keep enough for a test's worth.
+  s.server->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
   // httplib's default SO_REUSEPORT would let two services share a given port unnoticed.
   s.server->set_socket_options([](socket_t sock) {
     int yes = 1;

@@ -40,8 +40,11 @@ struct ServiceOptions {
   std::chrono::milliseconds answerDelay{0};
   // Extra wait of every page answer of the slow album (3000004).
   std::chrono::milliseconds slowAlbumDelay{2'000};
-  // How long a stalled file keeps its connection open without a byte.
-  std::chrono::milliseconds stallFor{600'000};
+  // How long a stalled file keeps its connection open without a byte; longer than the
+  // program's own 60 s stall time-out, so by default the client is the one that gives up.
+  std::chrono::milliseconds stallFor{120'000};
+  // Keep the list that Requests() returns; a long-running program may turn it off.
+  bool recordRequests = true;
   // Called for every request, from the service's threads.
   std::function<void(const RequestRecord&)> onRequest{};
 };

@@ -61,11 +61,28 @@ Album WithTotal(Album album, std::optional<int> total) {
   return album;
 }
 
+// A short Chinese word for what the file does, so fault albums read well in the list and
+// their file names stay free of the characters a file name may not hold.
+std::string_view ModeLabel(FileMode mode) {
+  switch (mode) {
+    case FileMode::Audio: return "正常";
+    case FileMode::Redirect: return "跳转";
+    case FileMode::NotFound: return "不存在";
+    case FileMode::ServerError: return "服务器错误";
+    case FileMode::Drop: return "中途断开";
+    case FileMode::ShortBody: return "长度不足";
+    case FileMode::ChunkedDrop: return "分块中断";
+    case FileMode::Stall: return "停滞";
+    case FileMode::Changing: return "每次不同";
+  }
+  return "";
+}
+
 Album FaultFiles(std::string id, std::vector<FileMode> modes) {
   Album album{std::move(id), static_cast<int>(modes.size()), {}, 0, false};
   for (std::size_t i = 0; i < modes.size(); ++i) {
     album.tracks.push_back(
-        {"文件" + std::to_string(i + 1) + " " + std::string{ModePath(modes[i])}, modes[i]});
+        {"曲目" + std::to_string(i + 1) + " " + std::string{ModeLabel(modes[i])}, modes[i]});
   }
   return album;
 }

@@ -22,6 +22,8 @@
 //   6000044        4  four files, all answer 404
 //   6000099        9  one track per file mode, in the order of FileMode below
 //
+// Titles: "第<n>首" in the numbered albums, "曲目<n> <mode in Chinese>" in the 6000000 albums.
+//
 // Play addresses are "<origin>/<mode path>/<album id>/<n>.wav", n = 1..tracks, where the mode
 // path is "audio" for a good file or "fault/<mode>" (see FileMode).
 #pragma once

@@ -34,9 +34,11 @@ constexpr std::string_view kUsage =
     "  --only SCHEME      serve only http or only https\n"
     "  --delay-ms N       wait N ms before every page answer (default 0)\n"
     "  --slow-ms N        extra wait before each answer for the slow album 3000004 (default 2000)\n"
-    "  --stall-ms N       how long a stalled file keeps its connection (default 600000)\n"
+    "  --stall-ms N       how long a stalled file keeps its connection (default 120000)\n"
     "  --play-origin URL  origin of the play addresses (default: the listener's own)\n"
-    "  --quiet            do not log requests\n";
+    "  --quiet            do not log requests\n"
+    "The demo album is 3921767; every album id and file fault mode is listed in\n"
+    "tools/album_service/albums.h.\n";
 
 struct Config {
   ServiceOptions base;
@@ -112,6 +114,7 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+  config.base.recordRequests = false;  // the log goes to stderr instead
   static std::mutex logMutex;
   if (!config.quiet) {
     config.base.onRequest = [](const ombrik::albumservice::RequestRecord& record) {
