@@ -8,6 +8,8 @@
 #include <utility>
 
 #include "app/dialogs.h"
+#include "catalogue/extraction.h"
+#include "download/download_run.h"
 #include "text/text.h"
 #include "web/network_wait.h"
 
@@ -79,8 +81,7 @@ class QuitOnSignals {
 }  // namespace
 
 RunHandlers ProgramRunHandlers() {
-  // The extraction and download runs are wired here as they land in the core.
-  return {};
+  return {&OnExtractTrackList, &OnDownloadAll};
 }
 
 int RunProgram(QApplication& app, StartOptions options) {
