@@ -356,6 +356,27 @@ TEST_F(WebRequestTest, FailuresGiveAnEmptyBodyAndBlankHeaders) {
   }
 }
 
+TEST_F(WebRequestTest, UrlsNoServerCanTakeGiveAnEmptyBody) {
+  const Text cases[] = {
+      "http://",
+      "http://:80/",
+      "http://x.invalid:-1/",
+      "http://x.invalid:99999999999/",
+      "http://x.invalid:8o/",
+      "https://%41.invalid/",
+      "http://a@x.invalid/",
+      "\x81",
+      "http://\xff\xfe.invalid/",
+      "http://\xd6\xd0.invalid/\x81",
+      Text("http://" + std::string(5000, 'a') + ".invalid/"),
+  };
+  for (const Text& url : cases) {
+    SCOPED_TRACE(EscapeForTest(url.str()));
+    WebRequestParams params;
+    EXPECT_TRUE(WebRequest(url, params).empty());
+  }
+}
+
 TEST_F(WebRequestTest, NoHostLeavesEveryOutputAlone) {
   for (const char* url : {"http:///x", "https://"}) {
     SCOPED_TRACE(url);
