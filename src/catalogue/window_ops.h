@@ -3,6 +3,8 @@
 // recorder. All texts cross it as code page 936 Texts; each front end converts at its side.
 #pragma once
 
+#include <cstdint>
+
 #include "text/text.h"
 
 namespace ombrik {
@@ -56,6 +58,11 @@ class WindowOperations {
 
   // A modal box with an OK button. An empty title means the default title "信息：".
   virtual void ShowMessage(const Text& text, const Text& title, MessageIcon icon) = 0;
+
+  // Bytes of the current track's file received so far, and its size (0 while unknown).
+  // Called often during a download; the window shows per-track progress its own way and
+  // ignores it, a terminal draws a progress line.
+  virtual void TrackBytesReceived(std::int64_t /*received*/, std::int64_t /*total*/) {}
 };
 
 }  // namespace ombrik

@@ -1,10 +1,13 @@
 #include "download/download_run.h"
 
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "catalogue/track_arrays.h"
 #include "download/sanitize.h"
 #include "text/text_ops.h"
+#include "web/network_wait.h"
 
 namespace ombrik {
 namespace {
@@ -29,7 +32,27 @@ Text TrackFileName(const Text& number, const Text& title, const Text& playPath) 
   return ConcatText(number, SanitizeFileName(title), ".", pieces.At(pieces.Size()));
 }
 
-void OnDownloadAll(WindowOperations& window) {
+namespace {
+
+bool FetchTrack(WindowOperations& window, const Text& url, const Text& path,
+                const DownloadRunOptions& options) {
+  const DownloadProgress progress = [&window](std::int64_t received, std::int64_t total) {
+    window.TrackBytesReceived(received, total);
+  };
+  for (int attempt = 0;; ++attempt) {
+    if (DownloadFile(url, path, options.existing, progress)) return true;
+    if (attempt >= options.retries || NetworkCancelRequested()) return false;
+    const auto pause = std::chrono::steady_clock::now() + std::chrono::seconds(attempt + 1);
+    while (std::chrono::steady_clock::now() < pause && !NetworkCancelRequested()) {
+      CallNetworkWaitHook();
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
+}
+
+}  // namespace
+
+void OnDownloadAll(WindowOperations& window, const DownloadRunOptions& options) {
   SetRunControlsEnabled(window, false);
   int i = 0;
   int done = 0;
@@ -45,7 +68,7 @@ void OnDownloadAll(WindowOperations& window) {
       if (name.empty()) continue;
       // The folder box is read for every track, not once: it is the one source of truth.
       const Text path = ConcatText(window.EditText(Control::编辑框_下载目录), "/", name);
-      if (DownloadFile(playPath, path, ExistingFileMode::ReplaceExisting)) {
+      if (FetchTrack(window, playPath, path, options)) {
         window.SetStatusText(ConcatText("正在下载 "_t, IntToText(i), " ", path));
         window.SetProgressPosition(TruncToInt(i * 100.0 / n));
         ++done;

@@ -6,8 +6,15 @@
 
 namespace ombrik {
 
+struct DownloadRunOptions {
+  // The window always replaces; the command line lets the user choose.
+  ExistingFileMode existing = ExistingFileMode::ReplaceExisting;
+  // Further tries of a failed track, after a pause that grows by one second each time.
+  int retries = 0;
+};
+
 // The handler of 按钮_下载.
-void OnDownloadAll(WindowOperations& window);
+void OnDownloadAll(WindowOperations& window, const DownloadRunOptions& options = {});
 
 // The file name of track i (1-based) without the folder: list number, cleaned title, ".",
 // extension of the play address. Empty when the play address gives no extension, and the

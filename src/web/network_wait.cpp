@@ -1,5 +1,6 @@
 #include "web/network_wait.h"
 
+#include <atomic>
 #include <mutex>
 
 namespace ombrik {
@@ -15,6 +16,10 @@ NetworkSettings& Settings() {
   static NetworkSettings settings;
   return settings;
 }
+
+// Lock-free, so that a signal handler may set it.
+std::atomic<bool> cancelRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 }  // namespace
 
@@ -42,5 +47,9 @@ void CallNetworkWaitHook() {
   // Called outside the lock: the hook may read the settings itself.
   if (hook) hook();
 }
+
+void RequestNetworkCancel() { cancelRequested.store(true); }
+bool NetworkCancelRequested() { return cancelRequested.load(); }
+void ResetNetworkCancel() { cancelRequested.store(false); }
 
 }  // namespace ombrik

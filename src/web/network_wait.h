@@ -22,4 +22,10 @@ NetworkTimeouts GetNetworkTimeouts();
 void SetNetworkWaitHook(std::function<void()> hook);
 void CallNetworkWaitHook();
 
+// Asks the running transfer, and every later one until ResetNetworkCancel, to stop at once
+// and fail (a terminal's Ctrl-C). Safe to call from a signal handler.
+void RequestNetworkCancel();
+bool NetworkCancelRequested();
+void ResetNetworkCancel();
+
 }  // namespace ombrik

@@ -139,6 +139,10 @@ CURLcode Transfer::Perform() {
       result = (msg && msg->msg == CURLMSG_DONE) ? msg->data.result : CURLE_RECV_ERROR;
       break;
     }
+    if (NetworkCancelRequested()) {
+      result = CURLE_ABORTED_BY_CALLBACK;
+      break;
+    }
     const auto now = std::chrono::steady_clock::now();
     const curl_off_t movedNow = BytesMoved(easy_);
     if (movedNow != moved) {
