@@ -26,7 +26,11 @@ size_t Collect(char* data, size_t size, size_t count, void* out) {
 
 class TransferTest : public ::testing::Test {
  protected:
-  void TearDown() override { SetNetworkTimeouts({}); }
+  void TearDown() override {
+    SetNetworkTimeouts({});
+    SetNetworkWaitHook({});
+    ResetNetworkCancel();
+  }
 };
 
 TEST_F(TransferTest, StreamsToTheCallersCallbackWithTheCommonSettings) {
@@ -83,6 +87,17 @@ TEST_F(TransferTest, HandshakeThatNeverEndsHitsTheConnectTimeout) {
   const std::string url = "https://127.0.0.1:" + std::to_string(server.port()) + "/";
   curl_easy_setopt(transfer.handle(), CURLOPT_URL, url.c_str());
   EXPECT_EQ(transfer.Perform(), CURLE_OPERATION_TIMEDOUT);
+}
+
+TEST_F(TransferTest, CancelEndsAWaitingTransfer) {
+  WireServer server([](const WireRequest&) {
+    return WireReply{HttpResponse(200, "OK", {}, "never"), 0};
+  });
+  // The window's hook runs while the transfer waits; a cancel asked for there ends it.
+  SetNetworkWaitHook([] { RequestNetworkCancel(); });
+  Transfer transfer;
+  curl_easy_setopt(transfer.handle(), CURLOPT_URL, server.Url("/wait").c_str());
+  EXPECT_EQ(transfer.Perform(), CURLE_ABORTED_BY_CALLBACK);
 }
 
 TEST_F(TransferTest, CookieStoreOnlyWhenAskedFor) {
