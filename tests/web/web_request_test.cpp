@@ -95,6 +95,20 @@ TEST_F(WebRequestTest, CallerHeadersAreSentAsComposed) {
       "x-custom: 1",
   };
   EXPECT_EQ(server.Last().headerLines, bareExpected);
+
+  // An agent picked from a malformed block ends at its line break: it cannot add header lines.
+  WebRequestParams odd;
+  odd.headers = "x-user-agent: q\r\naccept: a";
+  odd.normalizeHeaders = false;
+  odd.completeHeaders = false;
+  WebRequest(Text(server.Url("/h")), odd);
+  const std::vector<std::string> oddExpected = {
+      "Host: 127.0.0.1:" + std::to_string(server.port()),
+      "User-Agent: q",
+      "x-user-agent: q",
+      "accept: a",
+  };
+  EXPECT_EQ(server.Last().headerLines, oddExpected);
 }
 
 TEST_F(WebRequestTest, EightVerbsAndTheirBodies) {
