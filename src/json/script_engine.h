@@ -1,0 +1,81 @@
+// ScriptEngine: one Duktape heap with the helper script loaded, behind calls that never throw,
+// abort or leak. JsonDocument shares one engine between its copies.
+//
+// Strings cross this boundary as UTF-8. What comes back is proper UTF-8 even where the engine
+// holds surrogate pairs encoded separately (CESU-8) or lone surrogates (those become U+FFFD).
+#pragma once
+
+#include <csetjmp>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include <duktape.h>
+
+namespace ombrik {
+
+// Details of the last failed load, in the engine's own words.
+struct EngineError {
+  int code = 0;         // Duktape's error code (DUK_ERR_xxx)
+  std::string name;     // "SyntaxError", "RangeError", ...
+  std::string message;  // the error message
+  std::size_t offset = 0;  // byte offset in the loaded text, when the message names one
+  bool hasOffset = false;
+};
+
+class ScriptEngine {
+ public:
+  // Enough for any answer page many times over, and small enough that a hostile answer
+  // cannot take the machine's memory.
+  static constexpr std::size_t kDefaultMemoryLimit = std::size_t{256} << 20;
+
+  // A new heap with the helper script run in it; nullptr when the heap cannot be created.
+  static std::shared_ptr<ScriptEngine> Create(std::size_t memoryLimit = kDefaultMemoryLimit);
+  ~ScriptEngine();
+  ScriptEngine(const ScriptEngine&) = delete;
+  ScriptEngine& operator=(const ScriptEngine&) = delete;
+
+  // Evaluates `script` as eval code in the global scope. Every failure (syntax error,
+  // run-time error, exhausted memory) gives the default of the wanted kind.
+  bool Run(std::string_view script);
+  bool EvalBool(std::string_view script);
+  double EvalNumber(std::string_view script);
+  // false when the evaluation failed; `out` then is empty.
+  bool EvalText(std::string_view script, std::string& out);
+
+  // Parses `json` with the engine's JSON parser and stores the value in the global
+  // `variable`; with `unwrapString`, a string value is parsed as JSON once more. Never runs
+  // the text as script. On failure the global is left as it was and `error` (when given)
+  // receives the details.
+  bool LoadJson(std::string_view variable, std::string_view json, bool unwrapString,
+                EngineError* error);
+
+  // Whether the heap is usable; false after a fatal error inside the engine.
+  bool alive() const { return ctx_ != nullptr; }
+  std::size_t bytesInUse() const;
+
+  // The heap's capped allocator (defined in the source file).
+  struct Allocator;
+
+ private:
+
+  ScriptEngine() = default;
+  bool Start(std::size_t memoryLimit);
+  // duk_safe_call with recovery from the engine's fatal handler. Returns DUK_EXEC_SUCCESS
+  // or DUK_EXEC_ERROR; the results (or the error) are on the stack unless the heap died.
+  duk_int_t Protected(duk_safe_call_function fn, void* udata, duk_idx_t nargs, duk_idx_t nrets);
+  void Abandon();
+
+  static void OnFatal(void* udata, const char* msg);
+
+  std::unique_ptr<Allocator> allocator_;
+  duk_context* ctx_ = nullptr;
+  std::jmp_buf* recover_ = nullptr;
+};
+
+// Engine strings to proper UTF-8: surrogate pairs encoded separately become one 4-byte
+// sequence, lone surrogates and invalid bytes become U+FFFD.
+std::string EngineStringToUtf8(std::string_view engineString);
+
+}  // namespace ombrik
