@@ -81,7 +81,7 @@ class QuitOnSignals {
 }  // namespace
 
 RunHandlers ProgramRunHandlers() {
-  return {&OnExtractTrackList, &OnDownloadAll};
+  return {&OnExtractTrackList, [](WindowOperations& window) { OnDownloadAll(window); }};
 }
 
 int RunProgram(QApplication& app, StartOptions options) {
