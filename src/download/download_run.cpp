@@ -63,6 +63,8 @@ void OnDownloadAll(WindowOperations& window, const DownloadRunOptions& options) 
     window.SetProgressPosition(0);
     window.SetProgressVisible(true);
     for (i = 1; i <= n; ++i) {
+      // A terminal's Ctrl-C ends the run here: the remaining tracks are not tried.
+      if (NetworkCancelRequested()) break;
       const Text& playPath = TrackPlayPaths.At(i);
       const Text name = TrackFileName(window.CellText(i - 1, 0), TrackTitles.At(i), playPath);
       if (name.empty()) continue;

@@ -1,0 +1,170 @@
+#include "cli/cli_options.h"
+
+#include <charconv>
+
+namespace ombrik::cli {
+
+const char* const kUsage =
+    "Usage: ombrik-cli list LINK [--json] [options]\n"
+    "       ombrik-cli get LINK [-o DIR] [--existing replace|number|keep] [--retries N] [options]\n"
+    "       ombrik-cli --help | --version\n"
+    "\n"
+    "Lists the tracks of an album, or downloads them, with the same core as the Ombrik window.\n"
+    "LINK is the album's link or its album id.\n"
+    "\n"
+    "Commands:\n"
+    "  list                 print one line per track on standard output: number, TAB, title,\n"
+    "                       TAB, play address (UTF-8); the track count goes to standard error\n"
+    "  get                  download every track into DIR as <number><title>.<extension>\n"
+    "\n"
+    "Options:\n"
+    "  --json               list: one JSON object per line with number, title and playPath\n"
+    "  -o, --output DIR     get: the download folder, created when missing (default: .)\n"
+    "  --existing MODE      get: what to do with a file that is already there:\n"
+    "                         replace  fetch it again and replace it (default)\n"
+    "                         number   fetch to a free name: name(1).wav .. name(99).wav\n"
+    "                         keep     leave it and fetch nothing\n"
+    "  --retries N          get: try a failed track up to N more times, pausing 1 s, 2 s, ...\n"
+    "                       (default 0, at most 20)\n"
+    "  --api-origin URL     the album track service, scheme://host[:port]; overrides\n"
+    "                       OMBRIK_API_ORIGIN\n"
+    "  --timeout SECONDS    give up on a connection, or on a transfer that receives nothing,\n"
+    "                       after this long (default 60)\n"
+    "  -q, --quiet          only errors on standard error: no count, progress or summary\n"
+    "  -h, --help           show this text\n"
+    "  --version            show the version\n"
+    "\n"
+    "Messages are the program's own (Chinese) texts, one per line on standard error; the\n"
+    "program never asks for input. Ctrl-C stops a download at once and leaves no partial file.\n"
+    "\n"
+    "Exit status:\n"
+    "  0    every listed track was fetched (with --existing keep: or already there); for list,\n"
+    "       the whole album was listed\n"
+    "  1    some tracks failed, or some pages of the album could not be read\n"
+    "  2    usage error, empty or invalid link, or the service gave no list\n"
+    "  130  interrupted (SIGINT); 143 for SIGTERM\n"
+    "\n"
+    "Environment:\n"
+    "  OMBRIK_API_ORIGIN    the album track service, when --api-origin is not given\n";
+
+namespace {
+
+std::optional<int> SmallNumber(std::string_view text, int min, int max) {
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value < min ||
+      value > max) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+bool IsWebOrigin(std::string_view url) {
+  for (std::string_view scheme : {"http://", "https://"}) {
+    if (url.size() > scheme.size() && url.substr(0, scheme.size()) == scheme) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
+  Options o;
+  std::optional<Command> command;
+  std::vector<std::string_view> operands;
+  bool listOnly = false;  // an option given that only list takes
+  bool getOnly = false;   // an option given that only get takes
+  bool optionsEnded = false;
+  const auto fail = [](std::string text) { return ParseResult{std::nullopt, std::move(text)}; };
+
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string_view arg = args[i];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      operands.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    // "--name=value" and "--name value" both work.
+    std::optional<std::string_view> inlineValue;
+    if (arg.starts_with("--")) {
+      if (const auto eq = arg.find('='); eq != std::string_view::npos) {
+        inlineValue = arg.substr(eq + 1);
+        arg = arg.substr(0, eq);
+      }
+    }
+    const auto value = [&]() -> std::optional<std::string_view> {
+      if (inlineValue) return inlineValue;
+      if (i + 1 < args.size()) return args[++i];
+      return std::nullopt;
+    };
+    const auto takesNoValue = [&] { return !inlineValue; };
+
+    if ((arg == "-h" || arg == "--help") && takesNoValue()) {
+      o.command = Command::Help;
+      return {o, {}};
+    } else if (arg == "--version" && takesNoValue()) {
+      o.command = Command::Version;
+      return {o, {}};
+    } else if ((arg == "-q" || arg == "--quiet") && takesNoValue()) {
+      o.quiet = true;
+    } else if (arg == "--json" && takesNoValue()) {
+      o.json = true;
+      listOnly = true;
+    } else if (arg == "-o" || arg == "--output") {
+      const auto v = value();
+      if (!v || v->empty()) return fail("missing folder after " + std::string{arg});
+      o.folder = *v;
+      getOnly = true;
+    } else if (arg == "--existing") {
+      const auto v = value();
+      if (v == "replace") {
+        o.existing = ExistingFileMode::ReplaceExisting;
+      } else if (v == "number") {
+        o.existing = ExistingFileMode::NumberedName;
+      } else if (v == "keep") {
+        o.existing = ExistingFileMode::KeepExisting;
+      } else {
+        return fail("--existing takes replace, number or keep");
+      }
+      getOnly = true;
+    } else if (arg == "--retries") {
+      const auto v = value();
+      const auto n = v ? SmallNumber(*v, 0, 20) : std::nullopt;
+      if (!n) return fail("--retries takes a number from 0 to 20");
+      o.retries = *n;
+      getOnly = true;
+    } else if (arg == "--timeout") {
+      const auto v = value();
+      const auto n = v ? SmallNumber(*v, 1, 86'400) : std::nullopt;
+      if (!n) return fail("--timeout takes a number of seconds from 1 to 86400");
+      o.timeoutSeconds = *n;
+    } else if (arg == "--api-origin") {
+      const auto v = value();
+      if (!v || !IsWebOrigin(*v)) return fail("--api-origin takes http://host[:port] or https://host[:port]");
+      o.apiOrigin = std::string{*v};
+    } else {
+      return fail("unknown option: " + std::string{args[i]});
+    }
+  }
+
+  if (operands.empty()) return fail("missing command: list or get");
+  if (operands[0] == "list") {
+    command = Command::List;
+  } else if (operands[0] == "get") {
+    command = Command::Get;
+  } else {
+    return fail("unknown command: " + std::string{operands[0]});
+  }
+  if (operands.size() < 2) return fail("missing album link");
+  if (operands.size() > 2) return fail("too many arguments: " + std::string{operands[2]});
+  if (*command == Command::List && getOnly) return fail("-o, --existing and --retries belong to get");
+  if (*command == Command::Get && listOnly) return fail("--json belongs to list");
+  o.command = *command;
+  o.link = operands[1];
+  return {o, {}};
+}
+
+}  // namespace ombrik::cli
