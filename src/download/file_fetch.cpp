@@ -22,22 +22,6 @@ bool IsHttpUrl(const Text& url) {
   return TextStartsWith(lower, "http://") || TextStartsWith(lower, "https://");
 }
 
-// The URL as libcurl takes it: UTF-8, with bytes that may not stand in a request line escaped.
-std::string CurlUrl(const Text& url) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char b : TextToUtf8(url)) {
-    if (b <= 0x20 || b >= 0x7F) {
-      out += '%';
-      out += hex[b >> 4];
-      out += hex[b & 0x0F];
-    } else {
-      out += static_cast<char>(b);
-    }
-  }
-  return out;
-}
-
 // An existing target that the replace mode may not replace: Windows refuses to delete a
 // directory or a read-only file, and so do we.
 bool Replaceable(const std::string& path) {
@@ -125,7 +109,7 @@ bool Fetch(const Text& url, PartFile& file, const DownloadProgress& progress) {
   CURL* easy = transfer.handle();
   if (easy == nullptr) return false;
   Sink sink{&file, &progress};
-  const std::string curlUrl = CurlUrl(url);
+  const std::string curlUrl = EscapeForRequestLine(TextToUtf8(url));
   curl_easy_setopt(easy, CURLOPT_URL, curlUrl.c_str());
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &sink);

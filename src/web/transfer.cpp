@@ -161,4 +161,20 @@ CURLcode Transfer::Perform() {
   return result;
 }
 
+std::string EscapeForRequestLine(const std::string& utf8) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(utf8.size());
+  for (unsigned char b : utf8) {
+    if (b <= 0x20 || b >= 0x7F) {
+      out += '%';
+      out += hex[b >> 4];
+      out += hex[b & 0x0F];
+    } else {
+      out += static_cast<char>(b);
+    }
+  }
+  return out;
+}
+
 }  // namespace ombrik

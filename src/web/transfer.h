@@ -10,8 +10,13 @@
 #include <curl/curl.h>
 
 #include <chrono>
+#include <string>
 
 namespace ombrik {
+
+// Percent-escapes what may not stand in a request line: spaces, control bytes and bytes of
+// 0x80 and above (by then the UTF-8 of a code page 936 character), byte by byte, as browsers do.
+std::string EscapeForRequestLine(const std::string& utf8);
 
 class Transfer {
  public:

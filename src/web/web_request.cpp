@@ -75,23 +75,6 @@ bool UnusableInHost(unsigned char b) {
   return b < 0x21 || b == 0x7F || std::strchr("\"#%/<>?@[\\]^`{|}", b) != nullptr;
 }
 
-// Percent-escapes what may not stand in a request line; bytes of 0x80 and above are the UTF-8
-// of a code page 936 character by now, escaped byte by byte as browsers do.
-std::string EscapePath(const std::string& utf8) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char b : utf8) {
-    if (b <= 0x20 || b >= 0x7F) {
-      out += '%';
-      out += hex[b >> 4];
-      out += hex[b & 0x0F];
-    } else {
-      out += static_cast<char>(b);
-    }
-  }
-  return out;
-}
-
 // The URL handed to libcurl, rebuilt from the cut host, port and path so that it names exactly
 // the server and object the cutting found. Empty when libcurl could not use it as meant.
 std::string CurlUrl(bool secure, const Text& host, int port, const Text& path) {
@@ -101,7 +84,7 @@ std::string CurlUrl(bool secure, const Text& host, int port, const Text& path) {
   if (port > 65535) return {};
   if (port <= 0) port = secure ? 443 : 80;  // no port given: the scheme's own
   return std::string(secure ? "https://" : "http://") + TextToUtf8(host) + ":" +
-         std::to_string(port) + EscapePath(TextToUtf8(path));
+         std::to_string(port) + EscapeForRequestLine(TextToUtf8(path));
 }
 
 // What came back. The header block is the latest response's; trailers after a body are not
