@@ -97,6 +97,7 @@ void JsonDocument::CreateEngine() {
   engine_ = std::move(engine);
   Run(ConcatText("var ", variableName_,
                  " = {}, str_Code = String.fromCharCode(9216), str_reg = new RegExp(str_Code, 'g')"));
+  engine_->NotePlaceholderPattern();
 }
 
 bool JsonDocument::Parse(const Text& text, bool direct, ScriptError* errorInfo) {

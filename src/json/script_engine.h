@@ -44,6 +44,11 @@ class ScriptEngine {
   // false when the evaluation failed; `out` then is empty.
   bool EvalText(std::string_view script, std::string& out);
 
+  // Remembers the global str_reg and the string method replace as they are now, so that
+  // reads of the form path.toString().replace(str_reg, '\\') can skip the pattern matcher
+  // for as long as both stay the same.
+  void NotePlaceholderPattern();
+
   // Parses `json` with the engine's JSON parser and stores the value in the global
   // `variable`; with `unwrapString`, a string value is parsed as JSON once more. Never runs
   // the text as script. On failure the global is left as it was and `error` (when given)
@@ -57,11 +62,19 @@ class ScriptEngine {
 
   // The heap's capped allocator (defined in the source file).
   struct Allocator;
+  // The kind of result an evaluation is converted to.
+  enum class Want { Nothing, Bool, Number, Text };
 
  private:
 
   ScriptEngine() = default;
+  // The bare heap; Create then runs the helper script in it.
   bool Start(std::size_t memoryLimit);
+  bool RunHelperScript();
+  // Evaluates `script`, leaving one value of the wanted kind on the stack (unless the heap
+  // died); false when the evaluation failed.
+  bool Evaluate(std::string_view script, Want want);
+  static std::string CompileHelperScript();
   // duk_safe_call with recovery from the engine's fatal handler. Returns DUK_EXEC_SUCCESS
   // or DUK_EXEC_ERROR; the results (or the error) are on the stack unless the heap died.
   duk_int_t Protected(duk_safe_call_function fn, void* udata, duk_idx_t nargs, duk_idx_t nrets);

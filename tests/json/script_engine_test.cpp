@@ -1,5 +1,7 @@
 #include "json/script_engine.h"
 
+#include "json/json_document.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -66,6 +68,35 @@ TEST(ScriptEngine, EvaluationErrorsGiveDefaults) {
   EXPECT_EQ(text, "1,a");
   EXPECT_TRUE(engine->EvalText("1e21", text));
   EXPECT_EQ(text, "1e+21");
+}
+
+// Reads around a plain path skip the compiler; wrapping the path in parentheses sends the same
+// expression through it. Both must agree on every kind of value, also once a script has
+// replaced what the shortcut relies on.
+TEST(ScriptEngine, PlainPathReadsAgreeWithTheCompiler) {
+  JsonDocument doc;
+  ASSERT_TRUE(doc.Parse(R"({"s":"a\u2400b","n":245,"f":1.5,"t":true,"z":null,"l":[1,"x"],)"
+                        R"("o":{"toString":5},"e":"","deep":{"a":[{"b":"c"}]}})"));
+  ASSERT_TRUE(doc.Set("set", "back\\slash"));
+  auto engine = doc.GetEngine();
+  const char* paths[] = {"da.s", "da.n", "da.f", "da.t", "da.z", "da.l", "da.l[1]", "da.l[01]",
+                         "da.o", "da.e", "da.deep.a[0].b", "da.missing", "da.missing.x",
+                         "da.deep.a[7].b", "data.x", "da.s.length", "da.set", "da.l[1].length"};
+  const char* setups[] = {"", "str_reg.lastIndex = 3", "str_reg = /b/g",
+                          "String.prototype.replace = function () { return 'patched'; }"};
+  for (const char* setup : setups) {
+    engine->Run(setup);
+    for (const char* path : paths) {
+      const std::string p = path, wrapped = "(" + p + ")";
+      const std::string tail = ".toString().replace(str_reg, '\\\\')";
+      std::string fast, slow;
+      EXPECT_EQ(engine->EvalText(p + tail, fast), engine->EvalText(wrapped + tail, slow)) << setup << " " << path;
+      EXPECT_EQ(fast, slow) << setup << " " << path;
+      EXPECT_EQ(engine->EvalBool(p + " != null"), engine->EvalBool(wrapped + " != null")) << path;
+      EXPECT_EQ(engine->EvalBool(p + " == null"), engine->EvalBool(wrapped + " == null")) << path;
+      EXPECT_TRUE(engine->EvalBool("str_reg.lastIndex == 0 || str_reg.source == 'b'")) << path;
+    }
+  }
 }
 
 }  // namespace
