@@ -8,7 +8,7 @@ set(CPACK_PACKAGE_NAME ombrik)
 set(CPACK_PACKAGE_VENDOR "Ombrik")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "List an album's tracks and download its free audio files")
-set(CPACK_PACKAGE_DESCRIPTION
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Ombrik takes the link of an album on an audio-hosting platform, lists its tracks\n"
     "(number, title, play address) and downloads the freely available audio files into a\n"
     "folder. It has a desktop program with a Chinese interface (ombrik) and a command-line\n"

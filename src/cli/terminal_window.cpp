@@ -55,9 +55,17 @@ std::string FitTail(const std::string& utf8, int columns) {
 }
 
 std::string OneLine(const Text& text) {
-  std::string utf8 = TextToUtf8(text);
-  for (std::size_t at; (at = utf8.find("\r\n")) != std::string::npos;) utf8.replace(at, 2, " ");
-  return utf8;
+  const std::string utf8 = TextToUtf8(text);
+  std::string line;
+  for (std::size_t at = 0; at < utf8.size(); ++at) {
+    if (utf8.compare(at, 2, "\r\n") == 0) {
+      line += ' ';
+      ++at;
+    } else {
+      line += utf8[at];
+    }
+  }
+  return line;
 }
 
 }  // namespace
@@ -188,7 +196,7 @@ void TerminalWindow::FinishTrack(Outcome outcome) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     line = count + path_ + "  " + HumanBytes(received_);
-    if (seconds > 0.001) line += "  " + HumanBytes(static_cast<std::int64_t>(received_ / seconds)) + "/s";
+    if (seconds > 0.001) line.append("  ").append(HumanBytes(static_cast<std::int64_t>(received_ / seconds))).append("/s");
   }
   if (outcome != Outcome::Pending) ++fetched_;
   if (!settings_.quiet || outcome == Outcome::Pending) Line(line);
@@ -203,7 +211,7 @@ void TerminalWindow::DrawLiveLine(bool force) {
   std::string numbers = "  " + HumanBytes(received_);
   if (total_ > 0) numbers += " / " + HumanBytes(total_);
   const double seconds = std::chrono::duration<double>(now - started_).count();
-  if (seconds >= 0.2) numbers += "  " + HumanBytes(static_cast<std::int64_t>(received_ / seconds)) + "/s";
+  if (seconds >= 0.2) numbers.append("  ").append(HumanBytes(static_cast<std::int64_t>(received_ / seconds))).append("/s");
   const int room = settings_.width - 1 - DisplayWidth(count) - DisplayWidth(numbers);
   const std::string shown = count + FitTail(path_, std::max(room, 8)) + numbers;
   std::fprintf(settings_.err, "\r%s\x1b[K", shown.c_str());
