@@ -205,6 +205,8 @@ AlbumService::AlbumService(ServiceOptions options) : state_(std::make_unique<Sta
   s.Install();
   // Stalled and delayed answers each hold a worker thread; keep enough for a test's worth.
   s.server->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+  // Clients keep connections alive; a short idle time lets Stop() finish quickly.
+  s.server->set_keep_alive_timeout(1);
   // httplib's default SO_REUSEPORT would let two services share a given port unnoticed.
   s.server->set_socket_options([](socket_t sock) {
     int yes = 1;
