@@ -11,7 +11,7 @@ namespace {
 TEST(SanitizeFileName, RemovesSpacesAndTheElevenCharactersOnly) {
   const std::pair<Text, Text> cases[] = {
       {"A: B/C?", "ABC"},
-      {"Part 1.2 (live)", "Part12(live)"},
+      {"Track 1.2 (live)", "Track12(live)"},
       {"say \"hi\"", "say\"hi\""},  // double quotes stay
       {"it's", "its"},
       {" '/\\*|<>.:%? ", ""},

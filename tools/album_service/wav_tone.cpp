@@ -14,11 +14,11 @@ void PutLe(std::string& out, std::uint32_t value, int bytes) {
 
 }  // namespace
 
-std::string MakeWavTone(const ToneSpec& spec) {
+std::string MakeWavTone(const ToneSpec& tone) {
   const std::uint32_t sampleCount =
-      static_cast<std::uint32_t>(std::int64_t{spec.sampleRate} * spec.milliseconds / 1000);
+      static_cast<std::uint32_t>(std::int64_t{tone.sampleRate} * tone.milliseconds / 1000);
   const std::uint32_t dataBytes = sampleCount * 2;
-  const std::uint32_t rate = static_cast<std::uint32_t>(spec.sampleRate);
+  const std::uint32_t rate = static_cast<std::uint32_t>(tone.sampleRate);
 
   std::string wav;
   wav.reserve(44 + dataBytes);
@@ -35,11 +35,11 @@ std::string MakeWavTone(const ToneSpec& spec) {
   wav += "data";
   PutLe(wav, dataBytes, 4);
 
-  const double fade = spec.sampleRate / 50.0;  // 20 ms
+  const double fade = tone.sampleRate / 50.0;  // 20 ms
   for (std::uint32_t i = 0; i < sampleCount; ++i) {
     const double envelope = std::min({1.0, i / fade, (sampleCount - 1 - i) / fade});
     const double value =
-        0.5 * envelope * std::sin(2.0 * std::numbers::pi * spec.frequencyHz * i / spec.sampleRate);
+        0.5 * envelope * std::sin(2.0 * std::numbers::pi * tone.frequencyHz * i / tone.sampleRate);
     const auto sample = static_cast<std::int16_t>(std::lround(value * 32767.0));
     PutLe(wav, static_cast<std::uint16_t>(sample), 2);
   }

@@ -13,6 +13,6 @@ struct ToneSpec {
 
 // 16-bit little-endian mono PCM in a canonical 44-byte RIFF/WAVE header; the ends are faded
 // so the tone does not click when played.
-std::string MakeWavTone(const ToneSpec& spec);
+std::string MakeWavTone(const ToneSpec& tone);
 
 }  // namespace ombrik::albumservice
