@@ -29,7 +29,9 @@ Text TrackFileName(const Text& number, const Text& title, const Text& playPath) 
   const Text last = pieces.At(pieces.Size());
   // A last piece made only of dots has no extension to take: such a track is skipped.
   if (SplitText(last, ".", 0, pieces) < 1) return {};
-  return ConcatText(number, SanitizeFileName(title), ".", pieces.At(pieces.Size()));
+  // The extension is a server's text as well: a slash after a stray lead byte must not make
+  // the name reach into a folder.
+  return ConcatText(number, SanitizeFileName(title), ".", DropSlashBytes(pieces.At(pieces.Size())));
 }
 
 namespace {

@@ -20,6 +20,9 @@ TEST(SanitizeFileName, RemovesSpacesAndTheElevenCharactersOnly) {
       {"\xD6\xD0\xA1\xA1\xCE\xC4", "\xD6\xD0\xCE\xC4"},  // full-width space
       {"../../etc/passwd", "etcpasswd"},
       {"ab\xD6", "ab"},  // a lead byte standing last
+      // A lead byte before '/' forms no character: the slash must not reach the file system.
+      {"\x81/\x81.\x81.", "\x81\x81.\x81."},
+      {"\x80/x", "\x80x"},
   };
   for (const auto& [title, expected] : cases) EXPECT_EQ(SanitizeFileName(title), expected) << title.str();
 }
@@ -39,9 +42,12 @@ TEST(TrackFileName, NumberCleanedTitleAndExtension) {
       {"3", "t", "", ""},           // no piece: skipped
       {"3", "t", "///", ""},
       {"3", "t", "https://h.example/...", ""},  // only dots: no extension, skipped
+      {"1", "\x81/\x81.", "h/x.\x81/\x81/", "1\x81\x81..\x81\x81"},  // stray lead bytes
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(TrackFileName(c.number, c.title, c.playPath), Text(c.expected)) << c.playPath;
+    const Text name = TrackFileName(c.number, c.title, c.playPath);
+    EXPECT_EQ(name, Text(c.expected)) << c.playPath;
+    EXPECT_EQ(TextToUtf8(name).find('/'), std::string::npos) << c.playPath;
   }
 }
 
