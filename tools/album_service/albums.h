@@ -9,6 +9,8 @@
 //   1000100      100  paging: one full page, then an empty one
 //   1000005        5  one short page
 //   1000000        0  totalCount 0
+//   1000500      500  the many-files download benchmark
+//   1000001        1  the one-big-file download benchmark
 //   1010000    10000  the extraction benchmark
 //   2000001        8  awkward titles: '+', '%', "%41%42", a double quote, Hangul (not in
 //                     code page 936), an emoji, file-name-hostile characters, a full-width space
