@@ -213,6 +213,8 @@ mem=$(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo)
   echo "Times are wall times of whole processes (start to exit); peak RSS is the process's maximum resident set."
   echo
   cat "$table"
+  echo
+  echo "Profiles, changes and the targets missed: bench/NOTES.md."
 } >"$root/bench/RESULTS.md"
 
 echo

@@ -15,6 +15,8 @@
 namespace ombrik {
 namespace {
 
+constexpr long kReceiveBufferBytes = 256 * 1024;
+
 std::string FileSystemPath(const Text& path) { return TextToUtf8(path); }
 
 bool IsHttpUrl(const Text& url) {
@@ -113,6 +115,8 @@ bool Fetch(const Text& url, PartFile& file, const DownloadProgress& progress) {
   curl_easy_setopt(easy, CURLOPT_URL, curlUrl.c_str());
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &sink);
+  // Larger reads than the 16 KiB default: a fraction of the system calls per file.
+  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
   if (progress) {
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &OnProgress);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &sink);

@@ -65,6 +65,21 @@ curl_off_t BytesMoved(CURL* easy) {
   return down + up + headerBytes;
 }
 
+// One multi handle per thread, kept between transfers: making one costs a socket pair and
+// several system calls, a noticeable share of a small file's fetch. It holds no connections
+// itself (those live in the shared cache), so a transfer sees the same state either way.
+CURLM* ThreadMulti() {
+  struct Multi {
+    Multi() : handle((Shared(), curl_multi_init())) {}
+    ~Multi() {
+      if (handle) curl_multi_cleanup(handle);
+    }
+    CURLM* handle;
+  };
+  thread_local Multi multi;
+  return multi.handle;
+}
+
 }  // namespace
 
 Transfer::Transfer() {
@@ -115,12 +130,9 @@ int Transfer::OnConnected(void* self, char*, char*, int, int) {
 
 CURLcode Transfer::Perform() {
   if (!easy_) return CURLE_FAILED_INIT;
-  CURLM* multi = curl_multi_init();
+  CURLM* multi = ThreadMulti();
   if (!multi) return CURLE_OUT_OF_MEMORY;
-  if (curl_multi_add_handle(multi, easy_) != CURLM_OK) {
-    curl_multi_cleanup(multi);
-    return CURLE_FAILED_INIT;
-  }
+  if (curl_multi_add_handle(multi, easy_) != CURLM_OK) return CURLE_FAILED_INIT;
   const auto stall = GetNetworkTimeouts().stall;
   connected_ = false;
   lastActivity_ = std::chrono::steady_clock::now();
@@ -157,7 +169,6 @@ CURLcode Transfer::Perform() {
   }
   // Removing an unfinished transfer closes its connection, so a stalled one is never reused.
   curl_multi_remove_handle(multi, easy_);
-  curl_multi_cleanup(multi);
   return result;
 }
 

@@ -207,6 +207,12 @@ AlbumService::AlbumService(ServiceOptions options) : state_(std::make_unique<Sta
   s.server->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
   // Clients keep connections alive; a short idle time lets Stop() finish quickly.
   s.server->set_keep_alive_timeout(1);
+  // Headers and body leave in separate writes; without this, Nagle's algorithm holds the body
+  // until the client's delayed acknowledgement (~40 ms a request on loopback).
+  s.server->set_tcp_nodelay(true);
+  // A client walking a long album keeps one connection, as with a real service; the library's
+  // default of 5 requests per connection would make every fifth request a new TLS handshake.
+  s.server->set_keep_alive_max_count(1000);
   // httplib's default SO_REUSEPORT would let two services share a given port unnoticed.
   s.server->set_socket_options([](socket_t sock) {
     int yes = 1;
