@@ -1,5 +1,7 @@
 #include "catalogue/extraction.h"
 
+#include <algorithm>
+
 #include "catalogue/album_link.h"
 #include "catalogue/track_arrays.h"
 #include "json/json_document.h"
@@ -13,12 +15,18 @@ namespace {
 // The service's answers are percent-decoded before parsing, which breaks a page whose string
 // values hold a '%' escape or '+' that the JSON needs as it stands (a title with "%22", say).
 // Such a page is read undecoded rather than lost.
-bool ParseAnswer(JsonDocument& doc, const Text& body) {
+bool ParseAnswer(JsonDocument& doc, Text body) {
+  // A byte order mark is no part of the JSON; left in, it would become '?' and spoil the page.
+  if (TextStartsWith(body, "\xEF\xBB\xBF")) body = TextMid(body, 4, TextLength(body));
   const Text decoded = UrlDecode(body, true);
   if (doc.Parse(decoded)) return true;
   const Text plain = Utf8ToAnsi(TextToBytes(body));
   return plain != decoded && doc.Parse(plain);
 }
+
+// However many tracks an answer claims, the run asks for no more pages than this (100,000
+// tracks, ten times the largest albums), so a hostile count cannot keep it busy for ever.
+constexpr int kMaxPages = 1000;
 
 Text TrackPath(const Text& index, const char* member) {
   return ConcatText("data.trackDetailInfos[", index, "].trackInfo.", member);
@@ -47,11 +55,15 @@ void OnExtractTrackList(WindowOperations& window) {
   const double total = TextToNumber(totalText);
   const PagePlan plan = PlanPages(total);
 
-  for (int page = 1; page <= plan.pageCount; ++page) {
+  const int pageCount = std::min(plan.pageCount, kMaxPages);
+  for (int page = 1; page <= pageCount; ++page) {
     if (!ParseAnswer(doc, HttpGetText(TrackPageUrl(album.id, page)))) {
       window.ShowMessage("网页Json数据格式不正确！"_t, "信息"_t, MessageIcon::Error);
       continue;
     }
+    // A page after the first without a single track entry is the service's end of the album,
+    // whatever the count said: paging on would only add empty rows.
+    if (page > 1 && doc.Count("data.trackDetailInfos") == 0) break;
     const int items = ItemsOnPage(page, plan);
     for (int k = 1; k <= items; ++k) {
       const Text index = TrackIndexText(k);

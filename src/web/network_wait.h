@@ -10,7 +10,8 @@ namespace ombrik {
 struct NetworkTimeouts {
   // Longest wait for a connection (TCP and TLS set-up).
   std::chrono::milliseconds connect{60'000};
-  // Longest time without receiving a byte before a transfer counts as failed.
+  // Longest time without receiving a byte before a transfer counts as failed; a transfer that
+  // moves less than 16 bytes a second over such a period fails as well.
   std::chrono::milliseconds stall{60'000};
 };
 

@@ -1,5 +1,6 @@
 #include "web/transfer.h"
 
+#include <algorithm>
 #include <array>
 #include <mutex>
 
@@ -11,6 +12,8 @@ namespace {
 
 constexpr long kMaxRedirects = 30;
 constexpr int kPollMs = 100;
+// The least a live connection moves on average: about 1 KiB a minute.
+constexpr curl_off_t kMinBytesPerSecond = 16;
 
 // The share handle behind every transfer, created with libcurl's global state on first use and
 // released at exit.
@@ -137,6 +140,12 @@ CURLcode Transfer::Perform() {
   connected_ = false;
   lastActivity_ = std::chrono::steady_clock::now();
   curl_off_t moved = 0;
+  // A server that drips a byte now and then never stalls, yet would hold the run for ever:
+  // a connection that moves less than kMinBytesPerSecond over a whole stall period fails too.
+  const curl_off_t minPerPeriod =
+      std::max<curl_off_t>(1, kMinBytesPerSecond * static_cast<curl_off_t>(stall.count()) / 1000);
+  auto periodStart = lastActivity_;
+  curl_off_t movedAtPeriodStart = 0;
   CURLcode result = CURLE_OK;
   for (;;) {
     int running = 0;
@@ -163,6 +172,17 @@ CURLcode Transfer::Perform() {
     } else if (connected_ && now - lastActivity_ >= stall) {
       result = CURLE_OPERATION_TIMEDOUT;
       break;
+    }
+    if (!connected_) {
+      periodStart = now;
+      movedAtPeriodStart = movedNow;
+    } else if (now - periodStart >= stall) {
+      if (movedNow - movedAtPeriodStart < minPerPeriod) {
+        result = CURLE_OPERATION_TIMEDOUT;
+        break;
+      }
+      periodStart = now;
+      movedAtPeriodStart = movedNow;
     }
     CallNetworkWaitHook();
     curl_multi_poll(multi, nullptr, 0, kPollMs, nullptr);

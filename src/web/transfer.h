@@ -38,7 +38,8 @@ class Transfer {
   // Runs the transfer to its end through curl's multi interface, calling the network wait hook
   // on every turn and at least every 100 ms. When no byte arrives or leaves for the stall time
   // of network_wait.h once a connection is up, the transfer is abandoned with
-  // CURLE_OPERATION_TIMEDOUT.
+  // CURLE_OPERATION_TIMEDOUT; so is one that moves less than 16 bytes a second
+  // over a whole stall period (a drip that would never end).
   CURLcode Perform();
 
  private:

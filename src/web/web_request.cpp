@@ -98,8 +98,16 @@ struct Response {
   // Ends the exchange once a final header block is in (see SetMethod on HEAD).
   bool stopAfterHeaders = false;
 
+  std::size_t maxBody = kMaxWebRequestBody;
+  bool tooLong = false;
+
   static size_t OnBody(char* data, size_t size, size_t count, void* self) {
-    static_cast<Response*>(self)->body.append(data, size * count);
+    auto* r = static_cast<Response*>(self);
+    if (size * count > r->maxBody - r->body.size()) {
+      r->tooLong = true;
+      return 0;  // ends the transfer with a write error
+    }
+    r->body.append(data, size * count);
     return size * count;
   }
 
@@ -210,6 +218,7 @@ Bytes WebRequest(const Text& url, WebRequestParams& p) {
   }
 
   Response response;
+  response.maxBody = p.maxBodyBytes;
   const std::string target = CurlUrl(secure, host, port, path);
   if (!target.empty()) {
     HeaderList headerList;
@@ -231,6 +240,7 @@ Bytes WebRequest(const Text& url, WebRequestParams& p) {
   p.returnedHeaders = response.HeaderBlock();
   p.returnedCookies = ExtractSetCookies(SplitKeepingEmpty(p.returnedHeaders, Text("\r\n")));
   if (p.cookies && p.mergeCookies) p.returnedCookies = MergeCookies(*p.cookies, p.returnedCookies);
+  if (response.tooLong) return {};
   return std::move(response.body);
 }
 

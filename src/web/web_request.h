@@ -2,11 +2,16 @@
 // delivered (nothing decoded). Failures are silent: the body is then empty or short.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 
 #include "text/text.h"
 
 namespace ombrik {
+
+// The largest body a request keeps: thousands of times an album page, and far below what
+// would strain the machine.
+inline constexpr std::size_t kMaxWebRequestBody = std::size_t{16} << 20;
 
 // The parameters after the URL, in their order, each with the value an omitted one takes.
 // In/out and out fields are written back by WebRequest as described on each.
@@ -40,6 +45,9 @@ struct WebRequestParams {
   bool normalizeHeaders = true;
   // `proxy` is a SOCKS5 proxy (host names resolved by the proxy) rather than an HTTP proxy.
   bool socksProxy = false;
+  // A body longer than this is not held in memory: the transfer ends there and the body comes
+  // back empty, as from a failed request. A server cannot make us hold more than this.
+  std::size_t maxBodyBytes = kMaxWebRequestBody;
 };
 
 // Outputs are written only once a request could be set up: a URL without a host gives the
