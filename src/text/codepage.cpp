@@ -3,6 +3,8 @@
 #include <iconv.h>
 
 #include <array>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -67,21 +69,37 @@ void AppendUtf16(std::u16string& out, char32_t cp) {
   }
 }
 
-// UTF-8 up to the first zero byte; an invalid sequence becomes U+FFFD (one per maximal
-// invalid subpart), surrogates and overlong forms included.
-std::u16string DecodeUtf8(std::string_view s) {
-  std::u16string out;
-  out.reserve(s.size());
+// The length of the run of ASCII bytes (zero excluded) at the start of s, eight at a time:
+// answers are mostly ASCII, and copying runs whole is what makes the conversions cheap.
+std::size_t AsciiRun(std::string_view s) {
+  std::size_t i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, s.data() + i, 8);
+    // A set top bit, or a zero byte, ends the run.
+    const bool high = (word & 0x8080808080808080ull) != 0;
+    const bool zero = ((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0;
+    if (high || zero) break;
+  }
+  while (i < s.size() && s[i] != 0 && static_cast<unsigned char>(s[i]) < 0x80) ++i;
+  return i;
+}
+
+// Walks UTF-8 up to the first zero byte: runs of ASCII go to ascii(run), every other
+// character to other(code point). An invalid sequence is U+FFFD, one per maximal invalid
+// subpart, surrogates and overlong forms included.
+template <typename Ascii, typename Other>
+void WalkUtf8(std::string_view s, Ascii ascii, Other other) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   const std::size_t n = s.size();
   for (std::size_t i = 0; i < n;) {
-    const unsigned char b = p[i];
-    if (b == 0) break;
-    if (b < 0x80) {
-      out.push_back(b);
-      ++i;
+    if (const std::size_t run = AsciiRun(s.substr(i)); run > 0) {
+      ascii(s.substr(i, run));
+      i += run;
       continue;
     }
+    const unsigned char b = p[i];
+    if (b == 0) return;
     std::size_t need;
     char32_t cp;
     unsigned char lo = 0x80, hi = 0xBF;
@@ -96,7 +114,7 @@ std::u16string DecodeUtf8(std::string_view s) {
       if (b == 0xF0) lo = 0x90;
       if (b == 0xF4) hi = 0x8F;
     } else {
-      out.push_back(kReplacement);
+      other(kReplacement);
       ++i;
       continue;
     }
@@ -107,21 +125,43 @@ std::u16string DecodeUtf8(std::string_view s) {
       cp = cp << 6 | (c & 0x3F);
       lo = 0x80, hi = 0xBF;
     }
-    if (k <= need) {
-      out.push_back(kReplacement);
-      i += k;
-      continue;
-    }
-    AppendUtf16(out, cp);
+    other(k <= need ? kReplacement : cp);
     i += k;
   }
-  return out;
 }
 
-// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
-std::string EncodeUtf8(std::u16string_view w) {
-  std::string out;
-  out.reserve(w.size() * 3);
+bool IsTrailByte(unsigned char b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
+
+// Walks code page 936 up to the first zero byte, as WalkUtf8 does. Bytes that form no
+// character are '?'.
+template <typename Ascii, typename Other>
+void WalkCp936(std::string_view s, Ascii ascii, Other other) {
+  const Cp936Tables& t = Tables();
+  for (std::size_t i = 0; i < s.size();) {
+    if (const std::size_t run = AsciiRun(s.substr(i)); run > 0) {
+      ascii(s.substr(i, run));
+      i += run;
+      continue;
+    }
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b == 0) return;
+    if (b == 0x80) {
+      other(0x20AC);
+      ++i;
+    } else if (b <= 0xFE && i + 1 < s.size() && IsTrailByte(static_cast<unsigned char>(s[i + 1]))) {
+      const char16_t unit = t.doubleToUnicode[b << 8 | static_cast<unsigned char>(s[i + 1])];
+      other(unit != 0 ? unit : U'?');
+      i += 2;
+    } else {
+      other(U'?');
+      ++i;
+    }
+  }
+}
+
+// Walks UTF-16 units: a surrogate pair is one code point, a lone surrogate U+FFFD.
+template <typename Other>
+void WalkUtf16(std::u16string_view w, Other other) {
   for (std::size_t i = 0; i < w.size(); ++i) {
     char32_t cp = w[i];
     if (IsHighSurrogate(cp) && i + 1 < w.size() && IsLowSurrogate(w[i + 1])) {
@@ -129,76 +169,87 @@ std::string EncodeUtf8(std::u16string_view w) {
     } else if (IsHighSurrogate(cp) || IsLowSurrogate(cp)) {
       cp = kReplacement;
     }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | cp >> 6));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | cp >> 12));
-      out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | cp >> 18));
-      out.push_back(static_cast<char>(0x80 | (cp >> 12 & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+    other(cp);
   }
-  return out;
 }
 
-bool IsTrailByte(unsigned char b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | cp >> 6));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | cp >> 12));
+    out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | cp >> 18));
+    out.push_back(static_cast<char>(0x80 | (cp >> 12 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
 
-// Code page 936 up to the first zero byte. Bytes that form no character become '?'.
-std::u16string DecodeCp936(std::string_view s) {
-  const Cp936Tables& t = Tables();
+// A character the code page lacks (anything beyond the BMP included) becomes '?'.
+void AppendCp936(std::string& out, char32_t cp) {
+  const std::uint16_t code = cp < 0x10000 ? Tables().unicodeToCode[cp] : 0;
+  if (code == 0) {
+    out.push_back(kDefaultChar);
+  } else if (code < 0x100) {
+    out.push_back(static_cast<char>(code));
+  } else {
+    out.push_back(static_cast<char>(code >> 8));
+    out.push_back(static_cast<char>(code & 0xFF));
+  }
+}
+
+std::u16string DecodeUtf8(std::string_view s) {
   std::u16string out;
   out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size();) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    if (b == 0) break;
-    if (b < 0x80) {
-      out.push_back(b);
-      ++i;
-    } else if (b == 0x80) {
-      out.push_back(0x20AC);
-      ++i;
-    } else if (b <= 0xFE && i + 1 < s.size() && IsTrailByte(static_cast<unsigned char>(s[i + 1]))) {
-      const char16_t unit = t.doubleToUnicode[b << 8 | static_cast<unsigned char>(s[i + 1])];
-      out.push_back(unit != 0 ? unit : u'?');
-      i += 2;
-    } else {
-      out.push_back(u'?');
-      ++i;
-    }
-  }
+  WalkUtf8(
+      s, [&](std::string_view run) { out.append(run.begin(), run.end()); },
+      [&](char32_t cp) { AppendUtf16(out, cp); });
   return out;
 }
 
-// UTF-16 to code page 936; a character the code page lacks (a surrogate pair counting as one
-// character) becomes '?'.
+std::string EncodeUtf8(std::u16string_view w) {
+  std::string out;
+  out.reserve(w.size() * 3);
+  WalkUtf16(w, [&](char32_t cp) { AppendUtf8(out, cp); });
+  return out;
+}
+
+std::u16string DecodeCp936(std::string_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  WalkCp936(
+      s, [&](std::string_view run) { out.append(run.begin(), run.end()); },
+      [&](char32_t cp) { AppendUtf16(out, cp); });
+  return out;
+}
+
 std::string EncodeCp936(std::u16string_view w) {
-  const Cp936Tables& t = Tables();
   std::string out;
   out.reserve(w.size() * 2);
-  for (std::size_t i = 0; i < w.size(); ++i) {
-    const char16_t u = w[i];
-    if (IsHighSurrogate(u) && i + 1 < w.size() && IsLowSurrogate(w[i + 1])) {
-      ++i;
-      out.push_back(kDefaultChar);
-      continue;
-    }
-    const std::uint16_t code = t.unicodeToCode[u];
-    if (code == 0) {
-      out.push_back(kDefaultChar);
-    } else if (code < 0x100) {
-      out.push_back(static_cast<char>(code));
-    } else {
-      out.push_back(static_cast<char>(code >> 8));
-      out.push_back(static_cast<char>(code & 0xFF));
-    }
-  }
+  WalkUtf16(w, [&](char32_t cp) { AppendCp936(out, cp); });
+  return out;
+}
+
+// The direct forms skip the UTF-16 step; the characters met are the same.
+std::string Utf8ToCp936(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  WalkUtf8(
+      s, [&](std::string_view run) { out.append(run); }, [&](char32_t cp) { AppendCp936(out, cp); });
+  return out;
+}
+
+std::string Cp936ToUtf8(std::string_view s) {
+  std::string out;
+  out.reserve(s.size() + s.size() / 2);
+  WalkCp936(
+      s, [&](std::string_view run) { out.append(run); }, [&](char32_t cp) { AppendUtf8(out, cp); });
   return out;
 }
 
@@ -237,9 +288,9 @@ std::u16string BytesToUnits(const Bytes& wide) {
 
 }  // namespace
 
-Text TextFromUtf8(std::string_view utf8) { return Text(EncodeCp936(DecodeUtf8(utf8))); }
+Text TextFromUtf8(std::string_view utf8) { return Text(Utf8ToCp936(utf8)); }
 
-std::string TextToUtf8(const Text& text) { return EncodeUtf8(DecodeCp936(text.view())); }
+std::string TextToUtf8(const Text& text) { return Cp936ToUtf8(text.view()); }
 
 Text UrlDecode(const Text& text, bool convertUtf8) {
   if (text.empty()) return {};
@@ -247,18 +298,19 @@ Text UrlDecode(const Text& text, bool convertUtf8) {
   std::string decoded;
   decoded.reserve(s.size());
   for (std::size_t i = 0; i < s.size();) {
+    // Most of an answer has neither '%' nor '+': copy such runs whole.
+    std::size_t plain = i;
+    while (plain < s.size() && s[plain] != '%' && s[plain] != '+') ++plain;
+    decoded.append(s.substr(i, plain - i));
+    i = plain;
+    if (i == s.size()) break;
     const char c = s[i];
     if (c == '+') {
       decoded.push_back(' ');
       ++i;
       continue;
     }
-    if (c != '%') {
-      decoded.push_back(c);
-      ++i;
-      continue;
-    }
-    // sscanf("%x") over at most the two characters after '%': white space, a sign, hex digits.
+    // '%': sscanf("%x") over at most the two characters after '%': white space, a sign, hex digits.
     const std::string_view field = s.substr(i + 1, 2);
     std::size_t k = 0;
     while (k < field.size() && (field[k] == ' ' || (field[k] >= '\t' && field[k] <= '\r'))) ++k;
@@ -285,7 +337,7 @@ Text UrlDecode(const Text& text, bool convertUtf8) {
     decoded.push_back(static_cast<char>(value & 0xFF));
     i = std::min(i + 3, s.size());
   }
-  if (convertUtf8) return Text(EncodeCp936(DecodeUtf8(decoded)));
+  if (convertUtf8) return Text(Utf8ToCp936(decoded));
   return Text(std::string_view(decoded));
 }
 
