@@ -65,6 +65,17 @@ TEST(CodePage936, MatchesTheWindowsTable) {
   EXPECT_EQ(Utf8ToAnsi(B(std::string("ab\0cd", 5))), Text("ab"));
 }
 
+TEST(CodePage936, AsciiRunsOfEveryLengthMeetTheirEnd) {
+  // ASCII is copied in runs of eight bytes; a character or a zero byte may end a run anywhere.
+  for (std::size_t n = 0; n <= 17; ++n) {
+    const std::string ascii(n, 'a');
+    EXPECT_EQ(TextFromUtf8(ascii + "中" + ascii), Text(ascii + "\xD6\xD0" + ascii)) << n;
+    EXPECT_EQ(TextToUtf8(Text(ascii + "\xD6\xD0" + ascii)), ascii + "中" + ascii) << n;
+    EXPECT_EQ(Utf8ToAnsi(B(ascii + std::string("\0", 1) + "tail")), Text(ascii)) << n;
+    EXPECT_EQ(UrlDecode(Text(ascii + "%E4%B8%AD+" + ascii), true), Text(ascii + "\xD6\xD0 " + ascii)) << n;
+  }
+}
+
 TEST(Utf16, TerminatorsAndZeroUnits) {
   EXPECT_EQ(MultiByteToUtf16(B(""), CodePageUtf8).size(), 0u);
   EXPECT_EQ(MultiByteToUtf16(B(std::string("\0A", 2)), CodePageUtf8).size(), 0u);
