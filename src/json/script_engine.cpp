@@ -6,6 +6,7 @@
 #include <new>
 
 #include "json/helper_script.h"
+#include "json/json_reader.h"
 
 namespace ombrik {
 
@@ -423,6 +424,26 @@ struct LoadCall {
   bool unwrapString;
 };
 
+// The same load through our own reader; `declined` when it leaves the text to the engine.
+struct FastLoadCall {
+  const LoadCall* load;
+  bool declined;
+};
+
+duk_ret_t FastLoadJsonInHeap(duk_context* ctx, void* udata) {
+  auto* call = static_cast<FastLoadCall*>(udata);
+  call->declined = true;
+  if (!PushJsonFast(ctx, call->load->json)) return 0;
+  if (call->load->unwrapString && duk_is_string(ctx, -1)) {
+    duk_size_t len = 0;
+    const char* inner = duk_get_lstring(ctx, -1, &len);
+    if (!PushJsonFast(ctx, std::string_view(inner, len))) return 0;
+  }
+  duk_put_global_lstring(ctx, call->load->variable.data(), call->load->variable.size());
+  call->declined = false;
+  return 0;
+}
+
 duk_ret_t LoadJsonInHeap(duk_context* ctx, void* udata) {
   const auto* call = static_cast<const LoadCall*>(udata);
   duk_push_lstring(ctx, call->json.data(), call->json.size());
@@ -682,6 +703,17 @@ bool ScriptEngine::EvalText(std::string_view script, std::string& out) {
 bool ScriptEngine::LoadJson(std::string_view variable, std::string_view json, bool unwrapString,
                             EngineError* error) {
   LoadCall call{variable, json, unwrapString};
+  // Our reader first; whatever it declines or fails on, the engine's parser reads from the
+  // start, so that acceptance and errors are always the engine's.
+  FastLoadCall fast{&call, true};
+  if (Protected(FastLoadJsonInHeap, &fast, 0, 0) == DUK_EXEC_SUCCESS && !fast.declined &&
+      alive()) {
+    return true;
+  }
+  if (!alive()) {
+    if (error) *error = EngineError{0, "Error", "the script engine failed", 0, false};
+    return false;
+  }
   duk_int_t rc = Protected(LoadJsonInHeap, &call, 0, 1);
   if (!alive()) {
     if (error) *error = EngineError{0, "Error", "the script engine failed", 0, false};
