@@ -87,6 +87,9 @@ TEST_F(HostileAnswers, MalformedAndHostilePagesShowTheMessageAndNeverRunOrHang) 
   const std::string good = AnswerPage("3", three);
   const std::string deep = R"({"data":{"totalCount":3,"x":)" + std::string(100'000, '[') +
                            std::string(100'000, ']') + "}}";
+  std::string deepObjects = R"({"data":{"totalCount":3,"x":)";
+  for (int i = 0; i < 100'000; ++i) deepObjects += R"({"a":)";
+  deepObjects += "1" + std::string(100'000, '}') + "}}";
   struct Case {
     const char* what;
     std::string body;  // every answer of the album, probe included
@@ -94,7 +97,9 @@ TEST_F(HostileAnswers, MalformedAndHostilePagesShowTheMessageAndNeverRunOrHang) 
     int rows;
     int messages;
   } cases[] = {
-      {"nesting 100,000 deep", deep, Caption(""), 0, 1},
+      {"arrays nested 100,000 deep", deep, Caption(""), 0, 1},
+      {"objects nested 100,000 deep", deepObjects, Caption(""), 0, 1},
+      {"nesting 100,000 deep inside a JSON string", "\"" + std::string(100'000, '[') + std::string(100'000, ']') + "\"", Caption(""), 0, 1},
       {"a script after the JSON", good + ";while(true){}", Caption(""), 0, 1},
       {"a string holding a script", R"("while(true){}")", Caption(""), 0, 1},
       {"a script assigning a global", "da = " + good, Caption(""), 0, 1},
