@@ -15,6 +15,8 @@ namespace {
 constexpr int kMaxDepth = 200;
 // Up to 15 digits an integer is exact in a double, so it needs no rounding at all.
 constexpr int kExactDigits = 15;
+// Numbers longer than this are unusual enough to be converted by the engine.
+constexpr std::ptrdiff_t kPlainNumberLength = 40;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -276,18 +278,36 @@ class Reader {
     }
     // The engine converts exactly but rounds a value halfway between two doubles away from
     // zero, where from_chars rounds to even. Such a value needs at least 16 significant
-    // digits, so with fewer the two agree; longer numbers, and those near the ends of the
-    // range, are converted by the engine itself.
+    // digits, so with fewer the two agree. Longer numbers, long texts, large exponents and
+    // values near the ends of the range are converted by the engine's own routine, and left
+    // to its parser where that routine refuses them.
     double value = 0;
     const std::from_chars_result r = std::from_chars(start, p_, value);
+    if (r.ec == std::errc::result_out_of_range) return false;
     if (r.ec != std::errc() || r.ptr != p_) return false;
-    if (SignificantDigits(digits, p_) > kExactDigits || (value != 0 && std::fabs(value) < DBL_MIN)) {
+    if (p_ - start > kPlainNumberLength || SignificantDigits(digits, p_) > kExactDigits ||
+        ExponentAbove(999, intEnd, p_) || (value != 0 && std::fabs(value) < DBL_MIN)) {
       duk_push_lstring(ctx_, start, static_cast<duk_size_t>(p_ - start));
-      duk_to_number(ctx_, -1);
+      const double converted = duk_to_number(ctx_, -1);
+      if (converted != converted) return false;
     } else {
       duk_push_number(ctx_, value);
     }
     return true;
+  }
+
+  // Whether the exponent in [from, to), if any, is larger than `limit` in magnitude.
+  static bool ExponentAbove(long limit, const char* from, const char* to) {
+    const char* e = from;
+    while (e < to && *e != 'e' && *e != 'E') ++e;
+    if (e == to) return false;
+    long n = 0;
+    for (const char* d = e + 1; d < to; ++d) {
+      if (!IsDigit(*d)) continue;
+      n = n * 10 + (*d - '0');
+      if (n > limit) return true;
+    }
+    return false;
   }
 
   // Digits of the mantissa in [from, to) without leading and trailing zeros.
