@@ -128,6 +128,9 @@ class DownloadFaults : public ::testing::Test {
     server_.server().Get("/loop.wav", [](const httplib::Request&, httplib::Response& res) {
       res.set_redirect("/loop.wav");
     });
+    server_.server().Get("/to-file.wav", [](const httplib::Request&, httplib::Response& res) {
+      res.set_redirect("file:///etc/hostname");
+    });
     // One byte a second, for as long as the client listens.
     server_.server().Get("/drip.wav", [](const httplib::Request&, httplib::Response& res) {
       res.set_content_provider(30, "audio/wav", [](std::size_t, std::size_t, httplib::DataSink& sink) {
@@ -187,6 +190,7 @@ TEST_F(DownloadFaults, TransferFaultsFailTheTrackAndKeepTheOldFile) {
       {"reset mid-body", reset.Url("/reset.wav")},
       {"TLS handshake with a plain HTTP server", tlsToPlain},
       {"redirect loop", Url("/loop.wav")},
+      {"redirect to a local file", Url("/to-file.wav")},
       {"one byte a second", Url("/drip.wav")},
   };
   for (const Case& c : cases) {
