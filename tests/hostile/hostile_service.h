@@ -42,7 +42,8 @@ class HostileService {
       const int page = std::atoi(req.get_param_value("page").c_str());
       const int size = std::atoi(req.get_param_value("pageSize").c_str());
       Record(req.target);
-      if (album == "huge") return Endless(res, std::size_t{200} << 20);
+      // "huge": 200 MB, for the limit on what a request keeps.
+      if (album == "huge") return Huge(res, std::size_t{200} << 20);
       PageAnswer answer;
       {
         std::lock_guard lock(mutex_);
@@ -89,8 +90,8 @@ class HostileService {
     std::lock_guard lock(mutex_);
     requests_.push_back(target);
   }
-  // `total` bytes of a JSON-looking answer that never closes its string, sent as they go.
-  static void Endless(httplib::Response& res, std::size_t total) {
+  // `total` bytes of an answer that starts like JSON and never ends its string, made as they go.
+  static void Huge(httplib::Response& res, std::size_t total) {
     res.set_content_provider(total, "application/json",
                              [total](std::size_t offset, std::size_t, httplib::DataSink& sink) {
                                static const std::string chunk(64 * 1024, 'a');
