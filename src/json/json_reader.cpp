@@ -276,17 +276,19 @@ class Reader {
       duk_push_number(ctx_, negative ? -value : value);
       return true;
     }
-    // The engine converts exactly but rounds a value halfway between two doubles away from
-    // zero, where from_chars rounds to even. Such a value needs at least 16 significant
-    // digits, so with fewer the two agree. Longer numbers, long texts, large exponents and
-    // values near the ends of the range are converted by the engine's own routine, and left
-    // to its parser where that routine refuses them.
+    // from_chars rounds correctly. The engine's conversion agrees with it on values below
+    // 1e15 with at most 15 significant digits (ties need 16 or more, and the engine rounds
+    // those away from zero), but not everywhere above: 1e23 comes out one unit higher. So
+    // only those plain numbers are converted here; the rest (long numbers and texts, large
+    // exponents, large values, values near the ends of the range) by the engine's own
+    // routine, and left to its parser where that routine refuses them.
     double value = 0;
     const std::from_chars_result r = std::from_chars(start, p_, value);
     if (r.ec == std::errc::result_out_of_range) return false;
     if (r.ec != std::errc() || r.ptr != p_) return false;
     if (p_ - start > kPlainNumberLength || SignificantDigits(digits, p_) > kExactDigits ||
-        ExponentAbove(999, intEnd, p_) || (value != 0 && std::fabs(value) < DBL_MIN)) {
+        ExponentAbove(999, intEnd, p_) || std::fabs(value) >= 1e15 ||
+        (value != 0 && std::fabs(value) < DBL_MIN)) {
       duk_push_lstring(ctx_, start, static_cast<duk_size_t>(p_ - start));
       const double converted = duk_to_number(ctx_, -1);
       if (converted != converted) return false;
