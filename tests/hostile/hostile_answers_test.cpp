@@ -16,6 +16,7 @@
 #include "catalogue/track_arrays.h"
 #include "download/download_run.h"
 #include "hostile_service.h"
+#include "testsupport/loopback_server.h"
 #include "recording_window.h"
 #include "temp_dir.h"
 #include "text/text_ops.h"
@@ -33,19 +34,6 @@ using testing::TempDir;
 const std::string kBadJson = "网页Json数据格式不正确！";
 
 std::string Caption(const std::string& count) { return "音频列表（共" + count + "个）:"; }
-
-// A port on which nothing listens (bound once, then closed).
-int DeadPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
 
 class HostileAnswers : public ::testing::Test {
  protected:
@@ -197,7 +185,7 @@ TEST_F(HostileAnswers, TitlesAndPlayAddressesStayInsideTheChosenFolder) {
   service_->SetFile("a.wav", tone);
   service_->SetFile("my track.wav", tone);
   const std::string bare = service_->Origin().substr(std::string("http://").size());
-  const std::string dead = "http://127.0.0.1:" + std::to_string(DeadPort()) + "/x.wav";
+  const std::string dead = "http://127.0.0.1:" + std::to_string(testsupport::FreeLoopbackPort()) + "/x.wav";
   const std::string a = service_->FileUrl("a.wav");
   const std::vector<HostileTrack> tracks = {
       {"../../escape", a},                          // 16

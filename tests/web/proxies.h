@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/loopback_server.h"
+
 namespace ombrik::testing {
 
 class ProxyProcess {
@@ -47,7 +49,6 @@ class MicroSocks : public ProxyProcess {
   MicroSocks();
 };
 
-// A loopback port that nothing listens on right now.
-int FreeLoopbackPort();
+using testsupport::FreeLoopbackPort;
 
 }  // namespace ombrik::testing

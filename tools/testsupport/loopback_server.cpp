@@ -1,5 +1,10 @@
 #include "testsupport/loopback_server.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <stdexcept>
 
@@ -45,6 +50,18 @@ void LoopbackServer::Stop() {
 std::string LoopbackServer::BaseUrl() const {
   std::string h = host_.find(':') != std::string::npos ? "[" + host_ + "]" : host_;
   return std::string(tls_ ? "https://" : "http://") + h + ":" + std::to_string(port_);
+}
+
+int FreeLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(fd);
+  return ntohs(addr.sin_port);
 }
 
 }  // namespace ombrik::testsupport

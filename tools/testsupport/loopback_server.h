@@ -45,4 +45,8 @@ class LoopbackServer {
   bool tls_ = false;
 };
 
+// A loopback port on which nothing listens (bound once, then closed): for proxies started
+// on a port of their own, and for connections that must be refused.
+int FreeLoopbackPort();
+
 }  // namespace ombrik::testsupport
