@@ -28,11 +28,11 @@ struct Sample {
 };
 
 Sample RunOnce(const std::string& command) {
+  const std::string script = "exec " + command;
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = ::fork();
   if (pid < 0) return {};
   if (pid == 0) {
-    const std::string script = "exec " + command;
     ::execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }

@@ -25,15 +25,17 @@ class ServiceProcess {
     static int serial = 0;
     errPath_ = testing::TempDir() + "album_service_" + std::to_string(getpid()) + "_" +
                std::to_string(++serial) + ".err";
+    // Everything is prepared before the fork: the child only redirects and execs, since a
+    // copy of this threaded process may inherit locks that no thread will release.
+    std::vector<char*> argv{const_cast<char*>(OMBRIK_ALBUM_SERVICE_EXE)};
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
       dup2(out[1], STDOUT_FILENO);
       const int err = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       dup2(err, STDERR_FILENO);
       close(out[0]);
-      std::vector<char*> argv{const_cast<char*>(OMBRIK_ALBUM_SERVICE_EXE)};
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
       execv(argv[0], argv.data());
       _exit(127);
     }
