@@ -81,7 +81,15 @@ class QuitOnSignals {
 }  // namespace
 
 RunHandlers ProgramRunHandlers() {
-  return {&OnExtractTrackList, [](WindowOperations& window) { OnDownloadAll(window); }};
+  // A flaky page or track gets two more tries before the window reports it.
+  RetryPolicy retry;
+  retry.retries = kWindowRetries;
+  return {[retry](WindowOperations& window) { OnExtractTrackList(window, {.retry = retry}); },
+          [retry](WindowOperations& window) {
+            DownloadRunOptions options;
+            options.fetch.retry = retry;
+            OnDownloadAll(window, options);
+          }};
 }
 
 int RunProgram(QApplication& app, StartOptions options) {

@@ -15,6 +15,8 @@ class Dialogs;
 // Application name and version as the desktop and Qt see them.
 inline constexpr const char* kApplicationName = "Ombrik";
 inline constexpr const char* kApplicationVersion = "1.0.0.0";
+// Further tries of a page or track that failed in a way that can heal.
+inline constexpr int kWindowRetries = 2;
 
 struct StartOptions {
   RunHandlers handlers;

@@ -7,6 +7,7 @@
 #include "json/json_document.h"
 #include "text/codepage.h"
 #include "text/text_ops.h"
+#include "web/network_wait.h"
 #include "web/web_request.h"
 
 namespace ombrik {
@@ -28,6 +29,11 @@ bool ParseAnswer(JsonDocument& doc, Text body) {
 // tracks, ten times the largest albums), so a hostile count cannot keep it busy for ever.
 constexpr int kMaxPages = 1000;
 
+// Why a page gave nothing: its request failed, or what came back was no JSON.
+Failure WhyUnread(const PageText& page) {
+  return page.failure.failed() ? page.failure : MakeFailure(FailureCause::Other, "the answer is not JSON");
+}
+
 Text TrackPath(const Text& index, const char* member) {
   return ConcatText("data.trackDetailInfos[", index, "].trackInfo.", member);
 }
@@ -36,7 +42,17 @@ Text TrackPath(const Text& index, const char* member) {
 
 Text HttpGetText(const Text& url) { return BytesToText(WebRequest(url)); }
 
-void OnExtractTrackList(WindowOperations& window) {
+PageText FetchPageText(const Text& url, const RetryPolicy& retry) {
+  for (int failedTries = 0;;) {
+    WebRequestParams params;
+    PageText page{BytesToText(WebRequest(url, params)), params.failure};
+    if (!page.failure.failed()) return page;
+    const auto pause = RetryPause(retry, ++failedTries, page.failure);
+    if (!pause || !PauseWithHook(*pause)) return page;
+  }
+}
+
+void OnExtractTrackList(WindowOperations& window, const ExtractionOptions& options) {
   JsonDocument doc;
   TrackTitles.Clear();
   TrackPlayPaths.Clear();
@@ -49,15 +65,20 @@ void OnExtractTrackList(WindowOperations& window) {
   }
 
   // The probe asks for two tracks only to learn the album's track count.
-  ParseAnswer(doc, HttpGetText(FirstPageUrl(album.id)));
+  const PageText probe = FetchPageText(FirstPageUrl(album.id), options.retry);
+  if (!ParseAnswer(doc, probe.text)) window.PageFailed(0, WhyUnread(probe));
   const Text totalText = doc.GetText("data.totalCount");
   window.SetListCaption(ConcatText("音频列表（共"_t, totalText, "个）:"_t));
   const double total = TextToNumber(totalText);
   const PagePlan plan = PlanPages(total);
 
   const int pageCount = std::min(plan.pageCount, kMaxPages);
+  ListingSummary summary{.totalKnown = !totalText.empty(), .total = totalText};
   for (int page = 1; page <= pageCount; ++page) {
-    if (!ParseAnswer(doc, HttpGetText(TrackPageUrl(album.id, page)))) {
+    const PageText answer = FetchPageText(TrackPageUrl(album.id, page), options.retry);
+    if (!ParseAnswer(doc, answer.text)) {
+      window.PageFailed(page, WhyUnread(answer));
+      ++summary.failedPages;
       window.ShowMessage("网页Json数据格式不正确！"_t, "信息"_t, MessageIcon::Error);
       continue;
     }
@@ -74,6 +95,8 @@ void OnExtractTrackList(WindowOperations& window) {
       window.SetCell(row, 2, TrackPlayPaths.At(row + 1));
     }
   }
+  summary.rows = TrackTitles.Size();
+  window.ListingDone(summary);
 }
 
 }  // namespace ombrik

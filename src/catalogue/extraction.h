@@ -3,6 +3,7 @@
 
 #include "catalogue/window_ops.h"
 #include "text/text.h"
+#include "web/failure.h"
 
 namespace ombrik {
 
@@ -10,8 +11,22 @@ namespace ombrik {
 // the request failed.
 Text HttpGetText(const Text& url);
 
+// A page of the service: its text (as HttpGetText gives it) and, when the request failed after
+// the policy's retries, why.
+struct PageText {
+  Text text;
+  Failure failure;
+};
+PageText FetchPageText(const Text& url, const RetryPolicy& retry);
+
+struct ExtractionOptions {
+  // Transient failures of a page request are tried again by this policy before the page counts
+  // as failed.
+  RetryPolicy retry;
+};
+
 // The handler of 按钮_提取音频列表. Empties TrackTitles, TrackPlayPaths and the list, then
 // fetches the album page by page and appends one row per planned track.
-void OnExtractTrackList(WindowOperations& window);
+void OnExtractTrackList(WindowOperations& window, const ExtractionOptions& options = {});
 
 }  // namespace ombrik

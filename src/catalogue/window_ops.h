@@ -3,9 +3,11 @@
 // recorder. All texts cross it as code page 936 Texts; each front end converts at its side.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "text/text.h"
+#include "web/failure.h"
 
 namespace ombrik {
 
@@ -27,6 +29,33 @@ enum class Control {
 
 // Message box icons, by their Windows codes.
 enum class MessageIcon { None = 0, Error = 16, Question = 32, Exclamation = 48, Information = 64 };
+
+// What became of one track of a download run.
+enum class TrackOutcome {
+  Fetched,  // written (or completed from an earlier try's part file)
+  Kept,     // already there, and the run was told to keep such files
+  Skipped,  // its play address names no file
+  Failed,
+};
+
+// The end of an extraction run, as a front end needs it.
+struct ListingSummary {
+  bool totalKnown = false;  // the service's answer had a track count
+  Text total;               // the count as the service wrote it
+  int rows = 0;
+  int failedPages = 0;      // pages that could not be read (each showed its box)
+};
+
+// The end of one track of a download run.
+struct TrackReport {
+  TrackOutcome outcome = TrackOutcome::Failed;
+  Text path;                   // the file written or kept (number mode: the name it chose);
+                               // for a failure, the file that was meant
+  Failure failure;             // why it failed
+  std::int64_t bytes = 0;      // the file's size
+  std::int64_t resumedFrom = 0;  // bytes an earlier, interrupted try had already saved
+  int tries = 0;                 // transfers made for it
+};
 
 class WindowOperations {
  public:
@@ -59,10 +88,24 @@ class WindowOperations {
   // A modal box with an OK button. An empty title means the default title "信息：".
   virtual void ShowMessage(const Text& text, const Text& title, MessageIcon icon) = 0;
 
-  // Bytes of the current track's file received so far, and its size (0 while unknown).
-  // Called often during a download; the window shows per-track progress its own way and
-  // ignores it, a terminal draws a progress line.
-  virtual void TrackBytesReceived(std::int64_t /*received*/, std::int64_t /*total*/) {}
+  // Typed news of the runs, beside what they show through the operations above, for a front
+  // end that builds its own display (a terminal); the window shows the texts and ignores these.
+  // Rows are 0-based list rows; pages count from 1, the probe for the track count is page 0.
+
+  // A page could not be fetched or read, after its retries.
+  virtual void PageFailed(int /*page*/, const Failure& /*why*/) {}
+  virtual void ListingDone(const ListingSummary& /*summary*/) {}
+
+  // A track's transfer begins; `path` is the file it writes.
+  virtual void TrackStarted(int /*row*/, const Text& /*path*/) {}
+  // Bytes of the track's file so far and its size (0 while unknown); called often.
+  virtual void TrackBytes(int /*row*/, std::int64_t /*received*/, std::int64_t /*total*/) {}
+  // A try failed and the next one follows after the pause.
+  virtual void TrackWaiting(int /*row*/, int /*failedTries*/, std::chrono::milliseconds /*pause*/,
+                            const Failure& /*why*/) {}
+  virtual void TrackFinished(int /*row*/, const TrackReport& /*report*/) {}
+  // Every track has finished; the run's closing report follows.
+  virtual void TracksDone(int /*done*/, int /*tracks*/) {}
 };
 
 }  // namespace ombrik

@@ -6,7 +6,8 @@ namespace ombrik::cli {
 
 const char* const kUsage =
     "Usage: ombrik-cli list LINK [--json] [options]\n"
-    "       ombrik-cli get LINK [-o DIR] [--existing replace|number|keep] [--retries N] [options]\n"
+    "       ombrik-cli get LINK [-o DIR] [-j N] [--existing replace|number|keep] [--no-continue]\n"
+    "                           [--json] [options]\n"
     "       ombrik-cli --help | --version\n"
     "\n"
     "Lists the tracks of an album, or downloads them, with the same core as the Ombrik window.\n"
@@ -18,14 +19,21 @@ const char* const kUsage =
     "  get                  download every track into DIR as <number><title>.<extension>\n"
     "\n"
     "Options:\n"
-    "  --json               list: one JSON object per line with number, title and playPath\n"
+    "  --json               list: one JSON object per track with number, title and playPath;\n"
+    "                       get: one JSON object per finished track with number, title, path,\n"
+    "                       outcome (fetched, kept, skipped, failed), reason and bytes\n"
     "  -o, --output DIR     get: the download folder, created when missing (default: .)\n"
+    "  -j, --jobs N         get: download up to N tracks at once, 1 to 16 (default 3)\n"
     "  --existing MODE      get: what to do with a file that is already there:\n"
     "                         replace  fetch it again and replace it (default)\n"
-    "                         number   fetch to a free name: name(1).wav .. name(99).wav\n"
+    "                         number   fetch to a free name: name(1).wav .. name(99).wav;\n"
+    "                                  the track fails when all 99 are taken\n"
     "                         keep     leave it and fetch nothing\n"
-    "  --retries N          get: try a failed track up to N more times, pausing 1 s, 2 s, ...\n"
-    "                       (default 0, at most 20)\n"
+    "  --no-continue        get: start every track from byte 0, ignoring part files\n"
+    "  --retries N          try a page or track that failed in a way that can heal (time-out,\n"
+    "                       broken connection, HTTP 408, 425, 429, 500, 502, 503, 504) up to\n"
+    "                       N more times, pausing 1 s, 2 s, 4 s ... (at most 30 s) or as long\n"
+    "                       as the server's Retry-After asks, up to 300 s (default 3, at most 20)\n"
     "  --api-origin URL     the album track service, scheme://host[:port]; overrides\n"
     "                       OMBRIK_API_ORIGIN\n"
     "  --timeout SECONDS    give up on a connection, or on a transfer that receives nothing,\n"
@@ -34,8 +42,14 @@ const char* const kUsage =
     "  -h, --help           show this text\n"
     "  --version            show the version\n"
     "\n"
-    "Messages are the program's own (Chinese) texts, one per line on standard error; the\n"
-    "program never asks for input. Ctrl-C stops a download at once and leaves no partial file.\n"
+    "A track is fetched into <file>.part beside its file and renamed when complete. A transfer\n"
+    "that fails or is interrupted (Ctrl-C, a crash) keeps its part file, and the next get of\n"
+    "the same track continues it where the server confirms that the file is unchanged (ETag or\n"
+    "Last-Modified); otherwise it starts over, so two versions are never mixed. Names longer\n"
+    "than the file system takes (255 bytes) have their title shortened.\n"
+    "\n"
+    "Messages are the program's own (Chinese) texts, one per line on standard error, with the\n"
+    "reason of a failure in English after them; the program never asks for input.\n"
     "\n"
     "Exit status:\n"
     "  0    every listed track was fetched (with --existing keep: or already there); for list,\n"
@@ -72,7 +86,6 @@ ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
   Options o;
   std::optional<Command> command;
   std::vector<std::string_view> operands;
-  bool listOnly = false;  // an option given that only list takes
   bool getOnly = false;   // an option given that only get takes
   bool optionsEnded = false;
   const auto fail = [](std::string text) { return ParseResult{std::nullopt, std::move(text)}; };
@@ -112,7 +125,15 @@ ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
       o.quiet = true;
     } else if (arg == "--json" && takesNoValue()) {
       o.json = true;
-      listOnly = true;
+    } else if (arg == "--no-continue" && takesNoValue()) {
+      o.resume = false;
+      getOnly = true;
+    } else if (arg == "-j" || arg == "--jobs") {
+      const auto v = value();
+      const auto n = v ? SmallNumber(*v, 1, 16) : std::nullopt;
+      if (!n) return fail("--jobs takes a number from 1 to 16");
+      o.jobs = *n;
+      getOnly = true;
     } else if (arg == "-o" || arg == "--output") {
       const auto v = value();
       if (!v || v->empty()) return fail("missing folder after " + std::string{arg});
@@ -135,7 +156,6 @@ ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
       const auto n = v ? SmallNumber(*v, 0, 20) : std::nullopt;
       if (!n) return fail("--retries takes a number from 0 to 20");
       o.retries = *n;
-      getOnly = true;
     } else if (arg == "--timeout") {
       const auto v = value();
       const auto n = v ? SmallNumber(*v, 1, 86'400) : std::nullopt;
@@ -160,8 +180,7 @@ ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
   }
   if (operands.size() < 2) return fail("missing album link");
   if (operands.size() > 2) return fail("too many arguments: " + std::string{operands[2]});
-  if (*command == Command::List && getOnly) return fail("-o, --existing and --retries belong to get");
-  if (*command == Command::Get && listOnly) return fail("--json belongs to list");
+  if (*command == Command::List && getOnly) return fail("-o, -j, --existing and --no-continue belong to get");
   o.command = *command;
   o.link = operands[1];
   return {o, {}};

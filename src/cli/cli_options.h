@@ -17,8 +17,11 @@ struct Options {
   std::string link;             // UTF-8, as typed
   std::string folder = ".";     // get: where the files go
   ExistingFileMode existing = ExistingFileMode::ReplaceExisting;
-  int retries = 0;
-  bool json = false;            // list: one JSON object per line
+  int retries = 3;              // further tries of a page or track that failed in a way that can heal
+  int jobs = 3;                 // get: transfers at once
+  bool resume = true;           // get: continue part files an earlier run left
+  bool json = false;            // one JSON object per line on standard output (a track, or a
+                                // track's outcome)
   bool quiet = false;
   std::optional<std::string> apiOrigin;
   std::optional<int> timeoutSeconds;

@@ -12,10 +12,14 @@ std::string Field(const Text& text) {
   return utf8;
 }
 
-std::string JsonString(const Text& text) {
+}  // namespace
+
+std::string JsonString(const Text& text) { return JsonString(TextToUtf8(text)); }
+
+std::string JsonString(const std::string& utf8) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string out = "\"";
-  for (char c : TextToUtf8(text)) {
+  for (char c : utf8) {
     const auto byte = static_cast<unsigned char>(c);
     if (c == '"' || c == '\\') {
       out += '\\';
@@ -40,8 +44,6 @@ std::string JsonNumber(const Text& text) {
                        (digits.size() == 1 || digits[0] != '0');
   return integer ? std::string{s} : JsonString(text);
 }
-
-}  // namespace
 
 std::string TrackListLine(const std::array<Text, 3>& row, ListFormat format) {
   if (format == ListFormat::Tabs) return Field(row[0]) + '\t' + Field(row[1]) + '\t' + Field(row[2]) + '\n';

@@ -56,14 +56,6 @@ int TerminalWidth() {
   return 80;
 }
 
-// The track count as the caption shows it; empty when the service gave none.
-std::string TotalFromCaption(const Text& caption) {
-  std::string utf8 = TextToUtf8(caption);
-  const std::string_view head = "音频列表（共", tail = "个）:";
-  if (!utf8.starts_with(head) || !utf8.ends_with(tail)) return {};
-  return utf8.substr(head.size(), utf8.size() - head.size() - tail.size());
-}
-
 // The folder as the download run gets it: created when missing, no trailing "/", and
 // representable in the core's code page, so that no file lands in a folder of another name.
 bool PrepareFolder(std::string& folder, std::string& error) {
@@ -90,20 +82,26 @@ int Run(const Options& options) {
   TerminalWindow window({.err = stderr,
                          .quiet = options.quiet,
                          .liveProgress = ::isatty(STDERR_FILENO) == 1,
-                         .width = TerminalWidth()});
+                         .width = TerminalWidth(),
+                         .trackJson = options.command == Command::Get && options.json ? stdout : nullptr});
+  RetryPolicy retry;
+  retry.retries = options.retries;
   const Text link = TextFromUtf8(options.link);
   window.SetEditText(Control::编辑框_URL, link);
-  OnExtractTrackList(window);
+  OnExtractTrackList(window, {.retry = retry});
   if (stopSignal != 0) return Interrupted();
 
   // The core has said why already ("专辑链接为空 或 专辑未找到！").
   const AlbumId album = AlbumIdFromLink(link);
   if (album.pieceCount < 1) return kUsageOrNoList;
   // No track count, or nothing but unreadable pages: the service gave no list.
-  const bool pagesFailed = window.ErrorMessages() > 0;
-  if (TotalFromCaption(window.Caption()).empty() || (window.RowCount() == 0 && pagesFailed)) {
-    std::fprintf(stderr, "ombrik-cli: the service gave no track list for album %s\n",
-                 TextToUtf8(album.id).c_str());
+  const ListingSummary& listing = window.Listing();
+  const bool pagesFailed = listing.failedPages > 0;
+  if (!listing.totalKnown || (listing.rows == 0 && pagesFailed)) {
+    std::string why;
+    if (const auto& probe = window.ProbeFailure(); probe && probe->failed()) why = ": " + Describe(*probe);
+    std::fprintf(stderr, "ombrik-cli: the service gave no track list for album %s%s\n",
+                 TextToUtf8(album.id).c_str(), why.c_str());
     return kUsageOrNoList;
   }
 
@@ -117,8 +115,10 @@ int Run(const Options& options) {
 
   if (window.RowCount() == 0) return kAllDone;  // an empty album: nothing to fetch
   window.SetEditText(Control::编辑框_下载目录, TextFromUtf8(folder));
-  window.BeginDownload(options.existing);
-  OnDownloadAll(window, DownloadRunOptions{.existing = options.existing, .retries = options.retries});
+  DownloadRunOptions run;
+  run.existing = options.existing;
+  run.fetch = {.jobs = options.jobs, .retry = retry, .resume = options.resume};
+  OnDownloadAll(window, run);
   window.EndDownload();
   if (stopSignal != 0) return Interrupted();
   return !pagesFailed && window.FetchedTracks() == window.RowCount() ? kAllDone : kSomeFailed;

@@ -1,16 +1,18 @@
 #include "cli/terminal_window.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string_view>
 
 #include "catalogue/track_arrays.h"
-#include "download/download_run.h"
+#include "cli/list_output.h"
 #include "text/text_ops.h"
 #include "web/network_wait.h"
 
 namespace ombrik::cli {
 namespace {
 
+using Clock = std::chrono::steady_clock;
 constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
 
 // Decodes one UTF-8 sequence at s[i], advancing i; malformed bytes count as one character.
@@ -54,6 +56,7 @@ std::string FitTail(const std::string& utf8, int columns) {
   return "…" + utf8.substr(from);
 }
 
+// A message box's text on one line.
 std::string OneLine(const Text& text) {
   const std::string utf8 = TextToUtf8(text);
   std::string line;
@@ -66,6 +69,33 @@ std::string OneLine(const Text& text) {
     }
   }
   return line;
+}
+
+std::string Rate(std::int64_t bytes, Clock::duration elapsed) {
+  const double seconds = std::chrono::duration<double>(elapsed).count();
+  if (seconds < 0.001) return {};
+  return HumanBytes(static_cast<std::int64_t>(static_cast<double>(bytes) / seconds)) + "/s";
+}
+
+std::string Clockface(double seconds) {
+  const long s = static_cast<long>(seconds + 0.5);
+  char buffer[32];
+  if (s >= 3600) {
+    std::snprintf(buffer, sizeof buffer, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+  } else {
+    std::snprintf(buffer, sizeof buffer, "%ld:%02ld", s / 60, s % 60);
+  }
+  return buffer;
+}
+
+const char* OutcomeName(TrackOutcome outcome) {
+  switch (outcome) {
+    case TrackOutcome::Fetched: return "fetched";
+    case TrackOutcome::Kept: return "kept";
+    case TrackOutcome::Skipped: return "skipped";
+    case TrackOutcome::Failed: return "failed";
+  }
+  return "failed";
 }
 
 }  // namespace
@@ -96,7 +126,6 @@ Text TerminalWindow::EditText(Control box) { return edits_[box]; }
 void TerminalWindow::SetEditText(Control box, const Text& text) { edits_[box] = text; }
 
 void TerminalWindow::SetListCaption(const Text& caption) {
-  caption_ = caption;
   if (!settings_.quiet) Line(TextToUtf8(caption));
 }
 
@@ -114,119 +143,194 @@ void TerminalWindow::SetCell(int row, int column, const Text& text) {
 
 Text TerminalWindow::CellText(int row, int column) {
   if (row < 0 || row >= RowCount() || column < 0 || column > 2) return {};
-  // The download run reads a row's number just before it fetches that row's track: that is
-  // where the terminal learns which track is next.
-  if (downloading_ && column == 0 && row != row_) StartTrack(row);
   return rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
 }
 
 int TerminalWindow::RowCount() { return static_cast<int>(rows_.size()); }
 
 void TerminalWindow::SetStatusText(const Text& text) {
-  if (NetworkCancelRequested()) return;
+  // While tracks run, the status repeats what the track events said already; afterwards it is
+  // the run's closing report ("  4 项下载完毕").
+  if (tracksPhase_ || NetworkCancelRequested() || settings_.quiet) return;
   const std::string utf8 = TextToUtf8(text);
-  if (downloading_ && utf8.starts_with("正在下载 ") && row_ >= 0 && outcome_ == Outcome::Pending) {
-    FinishTrack(existedBefore_ ? Outcome::Kept : Outcome::Fetched);
-    return;
-  }
-  // The run's closing report ("  4 项下载完毕").
-  if (!settings_.quiet) Line(utf8.substr(std::min(utf8.find_first_not_of(' '), utf8.size())));
+  Line(utf8.substr(std::min(utf8.find_first_not_of(' '), utf8.size())));
 }
 
 void TerminalWindow::ShowMessage(const Text& text, const Text&, MessageIcon icon) {
   // After Ctrl-C every transfer fails at once; those failures are not the user's news.
   if (NetworkCancelRequested()) return;
   const bool error = icon == MessageIcon::Error;
-  if (error) ++errorMessages_;
-  if (downloading_ && error && row_ >= 0 && outcome_ == Outcome::Pending) {
-    outcome_ = Outcome::Failed;
-    ClearLiveLine();
+  std::string line = OneLine(text);
+  if (error && pendingReason_) line += "  (" + *pendingReason_ + ")";
+  pendingReason_.reset();
+  if (error || !settings_.quiet) Line(line);
+}
+
+void TerminalWindow::PageFailed(int page, const Failure& why) {
+  // The probe shows no box of its own; the caller reports it with the listing's outcome.
+  if (page == 0) {
+    probeFailure_ = why;
+  } else {
+    pendingReason_ = Describe(why);
   }
-  if (error || !settings_.quiet) Line(OneLine(text));
 }
 
-void TerminalWindow::TrackBytesReceived(std::int64_t received, std::int64_t total) {
-  if (!downloading_ || row_ < 0) return;
-  if (received < received_) started_ = std::chrono::steady_clock::now();  // a retry starts over
-  received_ = received;
-  total_ = total;
-  DrawLiveLine(false);
+void TerminalWindow::ListingDone(const ListingSummary& summary) { listing_ = summary; }
+
+void TerminalWindow::TrackStarted(int row, const Text& path) {
+  if (!tracksPhase_) {
+    tracksPhase_ = true;
+    runStarted_ = Clock::now();
+  }
+  running_.push_back({row, TextToUtf8(path), 0, 0, Clock::now(), {}});
+  DrawLive(true);
 }
 
-void TerminalWindow::BeginDownload(ExistingFileMode mode) {
-  downloading_ = true;
-  mode_ = mode;
-  fetched_ = 0;
-  row_ = -1;
+void TerminalWindow::TrackBytes(int row, std::int64_t received, std::int64_t total) {
+  for (Running& r : running_) {
+    if (r.row != row) continue;
+    r.received = received;
+    r.total = total;
+    r.waiting.clear();
+  }
+  DrawLive(false);
+}
+
+void TerminalWindow::TrackWaiting(int row, int failedTries, std::chrono::milliseconds pause, const Failure& why) {
+  const double seconds = static_cast<double>(pause.count()) / 1000;
+  char wait[64];
+  std::snprintf(wait, sizeof wait, "retry %d in %.1f s: ", failedTries, seconds);
+  for (Running& r : running_) {
+    if (r.row != row) continue;
+    r.waiting = wait + Describe(why);
+    if (!settings_.liveProgress && !settings_.quiet) Line(Count(row) + r.path + "  " + r.waiting);
+  }
+  DrawLive(true);
+}
+
+void TerminalWindow::TrackFinished(int row, const TrackReport& report) {
+  if (!tracksPhase_) {
+    tracksPhase_ = true;
+    runStarted_ = Clock::now();
+  }
+  Clock::time_point started = Clock::now();
+  for (auto it = running_.begin(); it != running_.end(); ++it) {
+    if (it->row == row) {
+      started = it->started;
+      running_.erase(it);
+      break;
+    }
+  }
+  ++finished_;
+  const std::string path = TextToUtf8(report.path);
+  if (settings_.trackJson && report.failure.cause != FailureCause::Cancelled) {
+    const auto& cells = rows_[static_cast<std::size_t>(row)];
+    const std::string reason = report.outcome == TrackOutcome::Failed ? JsonString(Describe(report.failure))
+                               : report.outcome == TrackOutcome::Skipped ? JsonString(std::string("no file to fetch"))
+                                                                          : "null";
+    std::fprintf(settings_.trackJson, "{\"number\":%s,\"title\":%s,\"path\":%s,\"outcome\":\"%s\",\"reason\":%s,\"bytes\":%lld}\n",
+                 JsonNumber(cells[0]).c_str(), JsonString(cells[1]).c_str(),
+                 report.path.empty() ? "null" : JsonString(path).c_str(), OutcomeName(report.outcome),
+                 reason.c_str(), static_cast<long long>(report.bytes));
+    std::fflush(settings_.trackJson);
+  }
+  switch (report.outcome) {
+    case TrackOutcome::Fetched: {
+      ++fetched_;
+      const std::int64_t moved = report.bytes - report.resumedFrom;
+      bytesDone_ += moved;
+      std::string line = Count(row) + path + "  " + HumanBytes(report.bytes);
+      if (const std::string rate = Rate(moved, Clock::now() - started); !rate.empty()) line += "  " + rate;
+      if (report.resumedFrom > 0) line += "  (resumed at " + HumanBytes(report.resumedFrom) + ")";
+      if (!settings_.quiet) Line(line);
+      break;
+    }
+    case TrackOutcome::Kept:
+      ++fetched_;
+      if (!settings_.quiet) Line(Count(row) + path + "  kept (already there)");
+      break;
+    case TrackOutcome::Skipped:
+      Line(Count(row) + TextToUtf8(rows_[static_cast<std::size_t>(row)][0]) + "  skipped: no file to fetch");
+      break;
+    case TrackOutcome::Failed:
+      // The run's message box follows and carries the reason.
+      if (report.failure.cause != FailureCause::Cancelled) pendingReason_ = Describe(report.failure);
+      break;
+  }
+  DrawLive(true);
+}
+
+void TerminalWindow::TracksDone(int, int) {
+  ClearLive();
+  running_.clear();
+  tracksPhase_ = false;
 }
 
 void TerminalWindow::EndDownload() {
-  if (row_ >= 0 && outcome_ == Outcome::Pending && !NetworkCancelRequested()) {
-    FinishTrack(Outcome::Pending);
-  }
-  ClearLiveLine();
-  downloading_ = false;
-  row_ = -1;
+  ClearLive();
+  running_.clear();
+  tracksPhase_ = false;
 }
 
-void TerminalWindow::StartTrack(int row) {
-  // A track that came to no outcome was skipped by the run: it has no play address to fetch.
-  if (row_ >= 0 && outcome_ == Outcome::Pending) FinishTrack(Outcome::Pending);
-  row_ = row;
-  outcome_ = Outcome::Pending;
-  received_ = total_ = 0;
-  started_ = lastDraw_ = std::chrono::steady_clock::now();
-  const Text name = TrackFileName(rows_[static_cast<std::size_t>(row)][0], TrackTitles.At(row + 1),
-                                  TrackPlayPaths.At(row + 1));
-  const Text path = name.empty() ? Text() : ConcatText(edits_[Control::编辑框_下载目录], "/", name);
-  path_ = TextToUtf8(path);
-  existedBefore_ = mode_ == ExistingFileMode::KeepExisting && PathExists(path);
-  DrawLiveLine(true);
+std::string TerminalWindow::Count(int row) const {
+  return "[" + std::to_string(row + 1) + "/" + std::to_string(rows_.size()) + "] ";
 }
 
-void TerminalWindow::FinishTrack(Outcome outcome) {
-  outcome_ = outcome == Outcome::Pending ? Outcome::Failed : outcome;
-  const std::string count = "[" + std::to_string(row_ + 1) + "/" + std::to_string(rows_.size()) + "] ";
-  std::string line;
-  if (outcome == Outcome::Pending) {
-    line = count + TextToUtf8(rows_[static_cast<std::size_t>(row_)][0]) + "  skipped: no file to fetch";
-  } else if (outcome == Outcome::Kept) {
-    line = count + path_ + "  kept (already there)";
-  } else {
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-    line = count + path_ + "  " + HumanBytes(received_);
-    if (seconds > 0.001) line.append("  ").append(HumanBytes(static_cast<std::int64_t>(received_ / seconds))).append("/s");
-  }
-  if (outcome != Outcome::Pending) ++fetched_;
-  if (!settings_.quiet || outcome == Outcome::Pending) Line(line);
-}
-
-void TerminalWindow::DrawLiveLine(bool force) {
-  if (!settings_.liveProgress || settings_.quiet || path_.empty()) return;
-  const auto now = std::chrono::steady_clock::now();
+void TerminalWindow::DrawLive(bool force) {
+  if (!settings_.liveProgress || settings_.quiet || NetworkCancelRequested()) return;
+  const auto now = Clock::now();
   if (!force && now - lastDraw_ < kRedrawEvery) return;
   lastDraw_ = now;
-  const std::string count = "[" + std::to_string(row_ + 1) + "/" + std::to_string(rows_.size()) + "] ";
-  std::string numbers = "  " + HumanBytes(received_);
-  if (total_ > 0) numbers += " / " + HumanBytes(total_);
-  const double seconds = std::chrono::duration<double>(now - started_).count();
-  if (seconds >= 0.2) numbers.append("  ").append(HumanBytes(static_cast<std::int64_t>(received_ / seconds))).append("/s");
-  const int room = settings_.width - 1 - DisplayWidth(count) - DisplayWidth(numbers);
-  const std::string shown = count + FitTail(path_, std::max(room, 8)) + numbers;
-  std::fprintf(settings_.err, "\r%s\x1b[K", shown.c_str());
+  std::vector<std::string> lines;
+  std::vector<const Running*> shown;
+  for (const Running& r : running_) shown.push_back(&r);
+  std::sort(shown.begin(), shown.end(), [](const Running* a, const Running* b) { return a->row < b->row; });
+  double fraction = finished_;
+  std::int64_t moving = bytesDone_;
+  for (const Running* r : shown) {
+    std::string numbers;
+    if (!r->waiting.empty()) {
+      numbers = "  " + r->waiting;
+    } else {
+      numbers = "  " + HumanBytes(r->received);
+      if (r->total > 0) numbers += " / " + HumanBytes(r->total);
+      if (now - r->started >= std::chrono::milliseconds(200)) numbers += "  " + Rate(r->received, now - r->started);
+    }
+    if (r->total > 0) fraction += static_cast<double>(r->received) / static_cast<double>(r->total);
+    moving += r->received;
+    const std::string count = Count(r->row);
+    const int room = settings_.width - 1 - DisplayWidth(count) - DisplayWidth(numbers);
+    lines.push_back(count + FitTail(r->path, std::max(room, 8)) + numbers);
+  }
+  // The whole run: tracks finished, speed, and the time left at the pace so far.
+  const double elapsed = std::chrono::duration<double>(now - runStarted_).count();
+  const std::size_t tracks = std::max<std::size_t>(rows_.size(), 1);
+  std::string overall = "[" + std::to_string(finished_) + "/" + std::to_string(rows_.size()) + " done]  " +
+                        HumanBytes(moving);
+  if (elapsed >= 0.5) {
+    overall += "  " + Rate(moving, now - runStarted_);
+    fraction /= static_cast<double>(tracks);
+    if (fraction > 0.01) overall += "  ETA " + Clockface(elapsed * (1 - fraction) / fraction);
+  }
+  lines.push_back(overall);
+
+  std::string out;
+  if (liveLines_ > 0) out += "\x1b[" + std::to_string(liveLines_) + "A";
+  for (const std::string& line : lines) out += "\r\x1b[K" + line + "\n";
+  out += "\x1b[J";
+  std::fputs(out.c_str(), settings_.err);
   std::fflush(settings_.err);
-  liveLineShown_ = true;
+  liveLines_ = static_cast<int>(lines.size());
 }
 
-void TerminalWindow::ClearLiveLine() {
-  if (!liveLineShown_) return;
-  std::fputs("\r\x1b[K", settings_.err);
-  liveLineShown_ = false;
+void TerminalWindow::ClearLive() {
+  if (liveLines_ == 0) return;
+  std::fprintf(settings_.err, "\x1b[%dA\r\x1b[J", liveLines_);
+  liveLines_ = 0;
 }
 
 void TerminalWindow::Line(const std::string& utf8) {
-  ClearLiveLine();
+  ClearLive();
   std::fprintf(settings_.err, "%s\n", utf8.c_str());
   std::fflush(settings_.err);
 }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <thread>
 
 namespace ombrik {
 namespace {
@@ -46,6 +47,17 @@ void CallNetworkWaitHook() {
   }
   // Called outside the lock: the hook may read the settings itself.
   if (hook) hook();
+}
+
+bool PauseWithHook(std::chrono::milliseconds duration) {
+  const auto end = std::chrono::steady_clock::now() + duration;
+  for (;;) {
+    if (NetworkCancelRequested()) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= end) return true;
+    CallNetworkWaitHook();
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(50)));
+  }
 }
 
 void RequestNetworkCancel() { cancelRequested.store(true); }

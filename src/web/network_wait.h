@@ -23,6 +23,10 @@ NetworkTimeouts GetNetworkTimeouts();
 void SetNetworkWaitHook(std::function<void()> hook);
 void CallNetworkWaitHook();
 
+// Waits for the duration, calling the network wait hook at least every 100 ms; ends early, with
+// false, when a cancel is requested.
+bool PauseWithHook(std::chrono::milliseconds duration);
+
 // Asks the running transfer, and every later one until ResetNetworkCancel, to stop at once
 // and fail (a terminal's Ctrl-C). Safe to call from a signal handler.
 void RequestNetworkCancel();

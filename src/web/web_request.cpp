@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -133,6 +134,18 @@ struct Response {
     return size * count;
   }
 
+  std::optional<std::chrono::seconds> RetryAfter() const {
+    for (std::size_t at = 0; at < headers.size();) {
+      const std::size_t end = std::min(headers.find("\r\n", at), headers.size());
+      const std::string_view line(headers.data() + at, end - at);
+      if (line.size() > 12 && strncasecmp(line.data(), "Retry-After:", 12) == 0) {
+        return ParseRetryAfter(line.substr(12), std::chrono::system_clock::now());
+      }
+      at = end + 2;
+    }
+    return std::nullopt;
+  }
+
   Text HeaderBlock() const {
     if (!headersComplete || headers.size() > kMaxHeaderBlock) return BlankText(kHeaderBufferSize);
     return BytesToText(Bytes(headers));
@@ -205,7 +218,10 @@ Bytes WebRequest(const Text& url, WebRequestParams& p) {
   if (!easy) return {};
   const Text host = UrlHost(url);
   const int port = UrlPort(url);
-  if (host.empty()) return {};  // no server to connect to
+  if (host.empty()) {  // no server to connect to
+    p.failure = MakeFailure(FailureCause::BadAddress);
+    return {};
+  }
   const Text path = UrlPath(url);
 
   if (p.completeHeaders) block = CompleteHeaderBlock(block, url, method);
@@ -234,7 +250,12 @@ Bytes WebRequest(const Text& url, WebRequestParams& p) {
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &response);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Response::OnHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &response);
-    transfer.Perform();  // failures show as an empty or short body and missing headers
+    // Failures show as an empty or short body and missing headers, and in p.failure.
+    p.failure = transfer.FailureOf(transfer.Perform());
+    if (response.tooLong) p.failure = MakeFailure(FailureCause::TooLarge);
+    if (p.failure.failed()) p.failure.retryAfter = response.RetryAfter();
+  } else {
+    p.failure = MakeFailure(FailureCause::BadAddress);
   }
 
   p.returnedHeaders = response.HeaderBlock();

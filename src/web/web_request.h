@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "text/text.h"
+#include "web/failure.h"
 
 namespace ombrik {
 
@@ -48,6 +49,9 @@ struct WebRequestParams {
   // A body longer than this is not held in memory: the transfer ends there and the body comes
   // back empty, as from a failed request. A server cannot make us hold more than this.
   std::size_t maxBodyBytes = kMaxWebRequestBody;
+  // Out: why the request failed (an error status counts), with the server's Retry-After;
+  // cause None when it succeeded.
+  Failure failure;
 };
 
 // Outputs are written only once a request could be set up: a URL without a host gives the

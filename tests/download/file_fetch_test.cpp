@@ -104,8 +104,13 @@ TEST_F(FileFetch, ExistingFileModes) {
 
   for (int k = 1; k <= 99; ++k) WriteFile(dir_ / ("b(" + std::to_string(k) + ").wav"), "taken");
   WriteFile(dir_ / "b.wav", "taken");
-  ASSERT_TRUE(Download(good, dir_ / "b.wav", ExistingFileMode::NumberedName));
-  EXPECT_EQ(ReadFile(dir_ / "b(99).wav").substr(0, 4), "RIFF");  // the 99th is replaced
+  // All 99 numbered names taken: the track fails and nothing is overwritten.
+  https_->ClearRequests();
+  const TrackReport full = FetchFile(TextFromUtf8(good), TextFromUtf8(dir_ / "b.wav"), ExistingFileMode::NumberedName);
+  EXPECT_EQ(full.outcome, TrackOutcome::Failed);
+  EXPECT_EQ(full.failure.cause, FailureCause::NoFreeName);
+  EXPECT_EQ(ReadFile(dir_ / "b(99).wav"), "taken");
+  EXPECT_TRUE(https_->Requests().empty());
 
   https_->ClearRequests();
   EXPECT_TRUE(Download(good, dir_ / "a.wav", ExistingFileMode::KeepExisting));

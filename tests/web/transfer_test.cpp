@@ -113,7 +113,7 @@ TEST_F(TransferTest, CookieStoreOnlyWhenAskedFor) {
     curl_easy_setopt(transfer.handle(), CURLOPT_URL, server.Url(path).c_str());
     curl_easy_setopt(transfer.handle(), CURLOPT_WRITEFUNCTION, &Collect);
     curl_easy_setopt(transfer.handle(), CURLOPT_WRITEDATA, &sink);
-    transfer.Perform();
+    EXPECT_EQ(transfer.Perform(), CURLE_OK);
     return server.Last().Header("Cookie");
   };
   get("/jar/set", false);
