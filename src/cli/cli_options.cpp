@@ -1,13 +1,14 @@
 #include "cli/cli_options.h"
 
 #include <charconv>
+#include <limits>
 
 namespace ombrik::cli {
 
 const char* const kUsage =
-    "Usage: ombrik-cli list LINK [--json] [options]\n"
+    "Usage: ombrik-cli list LINK [--json] [--items LIST] [options]\n"
     "       ombrik-cli get LINK [-o DIR] [-j N] [--existing replace|number|keep] [--no-continue]\n"
-    "                           [--json] [options]\n"
+    "                           [--items LIST] [--json] [options]\n"
     "       ombrik-cli --help | --version\n"
     "\n"
     "Lists the tracks of an album, or downloads them, with the same core as the Ombrik window.\n"
@@ -30,6 +31,8 @@ const char* const kUsage =
     "                                  the track fails when all 99 are taken\n"
     "                         keep     leave it and fetch nothing\n"
     "  --no-continue        get: start every track from byte 0, ignoring part files\n"
+    "  --items LIST         only the tracks at these positions of the list (1-based, in list\n"
+    "                       order), e.g. 1-3,7,10- (10- is 10 to the end)\n"
     "  --retries N          try a page or track that failed in a way that can heal (time-out,\n"
     "                       broken connection, HTTP 408, 425, 429, 500, 502, 503, 504) up to\n"
     "                       N more times, pausing 1 s, 2 s, 4 s ... (at most 30 s) or as long\n"
@@ -82,6 +85,41 @@ bool IsWebOrigin(std::string_view url) {
 
 }  // namespace
 
+bool ItemSelection::Contains(int position) const {
+  for (const auto& [first, last] : ranges) {
+    if (position >= first && position <= last) return true;
+  }
+  return false;
+}
+
+std::optional<ItemSelection> ParseItems(std::string_view text) {
+  ItemSelection selection;
+  const auto number = [](std::string_view digits) { return SmallNumber(digits, 1, 1'000'000); };
+  while (!text.empty()) {
+    const std::size_t comma = text.find(',');
+    const std::string_view piece = text.substr(0, comma);
+    text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
+    if (comma != std::string_view::npos && text.empty()) return std::nullopt;  // "1,"
+    const std::size_t dash = piece.find('-');
+    const auto first = number(piece.substr(0, dash));
+    if (!first) return std::nullopt;
+    int last = *first;
+    if (dash != std::string_view::npos) {
+      const std::string_view end = piece.substr(dash + 1);
+      if (end.empty()) {
+        last = std::numeric_limits<int>::max();
+      } else if (const auto n = number(end); n && *n >= *first) {
+        last = *n;
+      } else {
+        return std::nullopt;
+      }
+    }
+    selection.ranges.emplace_back(*first, last);
+  }
+  if (selection.ranges.empty()) return std::nullopt;
+  return selection;
+}
+
 ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
   Options o;
   std::optional<Command> command;
@@ -125,6 +163,12 @@ ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
       o.quiet = true;
     } else if (arg == "--json" && takesNoValue()) {
       o.json = true;
+    } else if (arg == "--items") {
+      const auto v = value();
+      o.items = v ? ParseItems(*v) : std::nullopt;
+      if (!o.items) {
+        return fail("--items takes positions in list order, like 1-3,7,10- (1-based, ranges ascending)");
+      }
     } else if (arg == "--no-continue" && takesNoValue()) {
       o.resume = false;
       getOnly = true;

@@ -12,6 +12,14 @@ namespace ombrik::cli {
 
 enum class Command { List, Get, Help, Version };
 
+// --items: positions in list order, 1-based, as ranges "1-3,7,10-".
+struct ItemSelection {
+  std::vector<std::pair<int, int>> ranges;  // inclusive; an open end is INT_MAX
+  bool Contains(int position) const;
+};
+// Nullopt for a malformed or empty selection.
+std::optional<ItemSelection> ParseItems(std::string_view text);
+
 struct Options {
   Command command = Command::Help;
   std::string link;             // UTF-8, as typed
@@ -25,6 +33,7 @@ struct Options {
   bool quiet = false;
   std::optional<std::string> apiOrigin;
   std::optional<int> timeoutSeconds;
+  std::optional<ItemSelection> items;  // every track when absent
 };
 
 // Options on success; otherwise the text of the first error (a usage error).

@@ -2,14 +2,17 @@
 
 #include <algorithm>
 
+#include "cli/visible_text.h"
+
 namespace ombrik::cli {
 namespace {
 
-// A TAB or line break inside a title would split its line: it becomes a space.
+// A TAB or line break inside a title would split its line: it becomes a space. Other control
+// characters are shown escaped.
 std::string Field(const Text& text) {
   std::string utf8 = TextToUtf8(text);
   std::replace_if(utf8.begin(), utf8.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
-  return utf8;
+  return VisibleText(utf8);
 }
 
 }  // namespace
@@ -24,7 +27,7 @@ std::string JsonString(const std::string& utf8) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
-    } else if (byte < 0x20) {
+    } else if (byte < 0x20 || byte == 0x7F) {
       out += "\\u00";
       out += kHex[byte >> 4];
       out += kHex[byte & 0xF];

@@ -16,6 +16,7 @@
 #include "cli/cli_options.h"
 #include "cli/list_output.h"
 #include "cli/terminal_window.h"
+#include "cli/visible_text.h"
 #include "download/download_run.h"
 #include "web/network_wait.h"
 
@@ -46,7 +47,7 @@ void CatchStopSignals() {
 int Interrupted() { return 128 + stopSignal; }
 
 int UsageError(const std::string& text) {
-  std::fprintf(stderr, "ombrik-cli: %s\nTry 'ombrik-cli --help'.\n", text.c_str());
+  std::fprintf(stderr, "ombrik-cli: %s\nTry 'ombrik-cli --help'.\n", VisibleText(text).c_str());
   return kUsageOrNoList;
 }
 
@@ -101,12 +102,17 @@ int Run(const Options& options) {
     std::string why;
     if (const auto& probe = window.ProbeFailure(); probe && probe->failed()) why = ": " + Describe(*probe);
     std::fprintf(stderr, "ombrik-cli: the service gave no track list for album %s%s\n",
-                 TextToUtf8(album.id).c_str(), why.c_str());
+                 VisibleText(TextToUtf8(album.id)).c_str(), VisibleText(why).c_str());
     return kUsageOrNoList;
   }
 
+  const auto selected = [&options](int row) { return !options.items || options.items->Contains(row + 1); };
   if (options.command == Command::List) {
-    if (!WriteTrackList(stdout, window.Rows(), options.json ? ListFormat::Json : ListFormat::Tabs)) {
+    std::vector<std::array<Text, 3>> rows;
+    for (int row = 0; row < window.RowCount(); ++row) {
+      if (selected(row)) rows.push_back(window.Rows()[static_cast<std::size_t>(row)]);
+    }
+    if (!WriteTrackList(stdout, rows, options.json ? ListFormat::Json : ListFormat::Tabs)) {
       std::perror("ombrik-cli: standard output");
       return kSomeFailed;
     }
@@ -118,10 +124,13 @@ int Run(const Options& options) {
   DownloadRunOptions run;
   run.existing = options.existing;
   run.fetch = {.jobs = options.jobs, .retry = retry, .resume = options.resume};
+  int wanted = 0;
+  for (int row = 0; row < window.RowCount(); ++row) wanted += selected(row) ? 1 : 0;
+  if (options.items) run.include = selected;
   OnDownloadAll(window, run);
   window.EndDownload();
   if (stopSignal != 0) return Interrupted();
-  return !pagesFailed && window.FetchedTracks() == window.RowCount() ? kAllDone : kSomeFailed;
+  return !pagesFailed && window.FetchedTracks() == wanted ? kAllDone : kSomeFailed;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "catalogue/track_arrays.h"
 #include "cli/list_output.h"
+#include "cli/visible_text.h"
 #include "text/text_ops.h"
 #include "web/network_wait.h"
 
@@ -182,7 +183,7 @@ void TerminalWindow::TrackStarted(int row, const Text& path) {
     tracksPhase_ = true;
     runStarted_ = Clock::now();
   }
-  running_.push_back({row, TextToUtf8(path), 0, 0, Clock::now(), {}});
+  running_.push_back({row, VisibleText(TextToUtf8(path)), 0, 0, Clock::now(), {}});
   DrawLive(true);
 }
 
@@ -202,7 +203,7 @@ void TerminalWindow::TrackWaiting(int row, int failedTries, std::chrono::millise
   std::snprintf(wait, sizeof wait, "retry %d in %.1f s: ", failedTries, seconds);
   for (Running& r : running_) {
     if (r.row != row) continue;
-    r.waiting = wait + Describe(why);
+    r.waiting = VisibleText(wait + Describe(why));
     if (!settings_.liveProgress && !settings_.quiet) Line(Count(row) + r.path + "  " + r.waiting);
   }
   DrawLive(true);
@@ -331,7 +332,7 @@ void TerminalWindow::ClearLive() {
 
 void TerminalWindow::Line(const std::string& utf8) {
   ClearLive();
-  std::fprintf(settings_.err, "%s\n", utf8.c_str());
+  std::fprintf(settings_.err, "%s\n", VisibleText(utf8).c_str());
   std::fflush(settings_.err);
 }
 

@@ -34,6 +34,7 @@ class TrackRun : public FetchEvents {
   std::optional<FetchJob> NextJob() override {
     while (next_ <= tracks_) {
       const int i = next_++;
+      if (options_.include && !options_.include(i - 1)) continue;
       const Text& playPath = TrackPlayPaths.At(i);
       const std::size_t reserve = options_.existing == ExistingFileMode::NumberedName ? kNumberSuffixBytes : 0;
       const Text name = TrackFileName(window_.CellText(i - 1, 0), TrackTitles.At(i), playPath, reserve);

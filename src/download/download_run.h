@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 
 #include "catalogue/window_ops.h"
 #include "download/file_fetch.h"
@@ -13,6 +14,8 @@ struct DownloadRunOptions {
   ExistingFileMode existing = ExistingFileMode::ReplaceExisting;
   // Transfers at once (the window: one), retries, resume.
   FetchSettings fetch;
+  // Which tracks to walk, by 0-based row; empty: all. The others are passed over silently.
+  std::function<bool(int row)> include;
 };
 
 // The handler of 按钮_下载. Tracks are started in list order; with more than one transfer at
