@@ -47,7 +47,9 @@ namespace ombrik::albumservice {
 // ETag or date that is not the current one: 200 and the whole file) and answer a range that
 // starts past the end with 416 and "Content-Range: bytes */LEN". The older fault modes
 // (Redirect .. Changing) send no validator, so a failed transfer there leaves nothing to resume.
-// "Fetch" counts every request of the path since the service started or ResetFetchCounts().
+// A Range the server library cannot parse (e.g. bytes=5-3) gets 416 without Content-Range
+// before any mode sees it. "Fetch" counts every request of the path (HEAD too) since the
+// service started or ResetFetchCounts().
 enum class FileMode {
   Audio,        // audio/          ranged; 200 is the whole WAV, exact Content-Length
   Redirect,     // fault/redirect/ 302 to <origin>/audio/<album>/<n>.<ext>
