@@ -132,13 +132,31 @@ TEST(AlbumServiceProgram, HonoursPortAndOptionsAndRefusesBadOnes) {
   EXPECT_EQ(first.StopWith(SIGTERM), 0);
   EXPECT_EQ(first.Stderr(), "");
 
-  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--port", "x"}, {"--host", "0.0.0.0"},
-                                              {"--only", "ftp"}, {"--delay-ms"}, {"--frobnicate", "1"}}) {
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"--port", "x"}, {"--host", "0.0.0.0"}, {"--only", "ftp"}, {"--delay-ms"},
+        {"--frobnicate", "1"}, {"--file-rate", "-1"}, {"--file-delay-ms", "soon"}, {"--answer-delay-ms", "1.5"}}) {
     ServiceProcess refused(bad);
     const int status = refused.Wait();
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_NE(WEXITSTATUS(status), 0) << bad[0];
   }
+}
+
+TEST(AlbumServiceProgram, DelaysAndPacesAnswersAsAsked) {
+  ServiceProcess service({"--only", "http", "--quiet", "--answer-delay-ms", "300", "--file-delay-ms", "300",
+                          "--file-rate", "32000"});
+  httplib::Client client(service.ReadLine());
+  // Lower bounds only: a busy machine may be slower, never faster.
+  const auto timed = [&](const char* target, std::chrono::milliseconds atLeast) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto answer = client.Get(target);
+    ASSERT_TRUE(answer) << target;
+    EXPECT_EQ(answer->status, 200) << target;
+    EXPECT_GE(std::chrono::steady_clock::now() - start, atLeast) << target;
+  };
+  timed(kProbe, 300ms);
+  timed("/audio/6000004/1.wav", 300ms + 1000ms);  // 32044 bytes at 32000 a second
+  EXPECT_EQ(service.StopWith(SIGTERM), 0);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -109,15 +110,26 @@ TEST(AlbumPages, AwkwardTitlesAreEscapedOnlyWhereJsonNeedsIt) {
 }
 
 TEST(AlbumPages, FaultAlbumsPointAtTheirModes) {
-  const auto paths = StringMembers(AnswerPage({"6000099", "1", "100", "true"}, kOrigin).body, "playPath");
-  const std::vector<std::string> modes{"audio",      "fault/redirect",     "fault/404",
-                                       "fault/500",  "fault/drop",         "fault/short",
-                                       "fault/chunked-drop", "fault/stall", "fault/changing"};
-  ASSERT_EQ(paths.size(), modes.size());
-  for (std::size_t i = 0; i < modes.size(); ++i) {
-    EXPECT_EQ(paths[i], std::string{kOrigin} + "/" + modes[i] + "/6000099/" + std::to_string(i + 1) + ".wav");
-    EXPECT_EQ(ModeFromPath(modes[i]).has_value(), true);
+  const std::map<std::string, std::vector<std::string>> albums{
+      {"6000099",
+       {"audio", "fault/redirect", "fault/404", "fault/500", "fault/drop", "fault/short", "fault/chunked-drop",
+        "fault/stall", "fault/changing"}},
+      {"6000105",
+       {"fault/cut", "fault/no-range", "fault/range-416", "fault/new-etag", "fault/bad-range", "fault/429",
+        "fault/429-date", "fault/503", "fault/retry-long"}},
+  };
+  for (const auto& [id, modes] : albums) {
+    const auto paths = StringMembers(AnswerPage({id, "1", "100", "true"}, kOrigin).body, "playPath");
+    ASSERT_EQ(paths.size(), modes.size());
+    for (std::size_t i = 0; i < modes.size(); ++i) {
+      EXPECT_EQ(paths[i], std::string{kOrigin} + "/" + modes[i] + "/" + id + "/" + std::to_string(i + 1) + ".wav");
+      ASSERT_TRUE(ModeFromPath(modes[i]).has_value()) << modes[i];
+      EXPECT_EQ(ModePath(*ModeFromPath(modes[i])), modes[i]);
+    }
   }
+  const auto resumeTitles = StringMembers(AnswerPage({"6000105", "1", "100", "true"}, kOrigin).body, "title");
+  EXPECT_EQ(resumeTitles.front(), "曲目1 断开可续传");
+  EXPECT_EQ(resumeTitles.back(), "曲目9 等待过久");
   const std::string secondFails = AnswerPage({"6000024", "1", "100", "true"}, kOrigin).body;
   EXPECT_EQ(StringMembers(secondFails, "title")[1], "曲目2 不存在");
   const auto second = StringMembers(secondFails, "playPath");

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,11 +22,20 @@ struct RequestRecord {
   std::string method;
   std::string target;  // path and query exactly as requested
   int status = 0;
+  std::string range{};  // the Range header as received; empty when there was none
+  // Body bytes handed to the connection so far; final once the answer is finished. A cut
+  // answer counts what it really sent, not what it announced.
+  std::uint64_t bytesSent = 0;
 
-  bool operator==(const RequestRecord&) const = default;
+  // Compares method, target, status and range. bytesSent is left out: tests write expected
+  // records as {method, target, status}, and what went over the wire is checked on its own.
+  bool operator==(const RequestRecord& other) const {
+    return method == other.method && target == other.target && status == other.status && range == other.range;
+  }
 };
 
-// One log line: "GET /audio/6000004/1.wav 200".
+// One log line: "GET /audio/6000004/1.wav 200", with the range when there was one:
+// "GET /fault/cut/6000105/1.wav 206 bytes=16022-".
 std::string FormatRequest(const RequestRecord& record);
 
 enum class Scheme { Http, Https };
@@ -43,9 +53,15 @@ struct ServiceOptions {
   // How long a stalled file keeps its connection open without a byte; longer than the
   // program's own 60 s stall time-out, so by default the client is the one that gives up.
   std::chrono::milliseconds stallFor{120'000};
+  // Every file answer (every mode, and the files of SetFile) waits this long before it is
+  // decided, and sends its body at no more than this many bytes a second (0: no limit). Both
+  // are per answer, so per connection; both end at once when the service stops.
+  std::chrono::milliseconds fileDelay{0};
+  std::uint64_t fileBytesPerSecond = 0;
   // Keep the list that Requests() returns; a long-running program may turn it off.
   bool recordRequests = true;
-  // Called for every request, from the service's threads.
+  // Called for every request once its status is decided and before its body goes, from the
+  // service's threads; bytesSent there is not final. Requests() has the live counts.
   std::function<void(const RequestRecord&)> onRequest{};
 };
 
@@ -67,11 +83,14 @@ class AlbumService {
   // Requests answered so far, in the order their answers were decided.
   std::vector<RequestRecord> Requests() const;
   void ClearRequests();
-  // Page answers now waiting out a delay; lets a test act while a slow answer is pending.
+  // Page and file answers now waiting out a delay; lets a test act while a slow answer is pending.
   int DelayedAnswers() const;
+  // Starts every path's fetch count (FileMode::Changing and the resume and retry modes) over,
+  // so the next request of each path is its first fetch again.
+  void ResetFetchCounts();
 
   // From now on the path (e.g. "/audio/6000004/1.wav") answers these bytes with status 200,
-  // whatever its mode; ResetFile undoes it.
+  // whatever its mode and any Range, without validators; ResetFile undoes it.
   void SetFile(const std::string& path, std::string bytes);
   void ResetFile(const std::string& path);
 

@@ -18,6 +18,15 @@ constexpr std::array kModePaths{
     std::pair{FileMode::ChunkedDrop, std::string_view{"fault/chunked-drop"}},
     std::pair{FileMode::Stall, std::string_view{"fault/stall"}},
     std::pair{FileMode::Changing, std::string_view{"fault/changing"}},
+    std::pair{FileMode::Cut, std::string_view{"fault/cut"}},
+    std::pair{FileMode::NoRange, std::string_view{"fault/no-range"}},
+    std::pair{FileMode::Range416, std::string_view{"fault/range-416"}},
+    std::pair{FileMode::NewEtag, std::string_view{"fault/new-etag"}},
+    std::pair{FileMode::BadRange, std::string_view{"fault/bad-range"}},
+    std::pair{FileMode::TooMany, std::string_view{"fault/429"}},
+    std::pair{FileMode::TooManyDate, std::string_view{"fault/429-date"}},
+    std::pair{FileMode::Unavailable, std::string_view{"fault/503"}},
+    std::pair{FileMode::RetryLong, std::string_view{"fault/retry-long"}},
 };
 
 // Page sizes above this are refused, so one request cannot make the service build a huge text.
@@ -74,6 +83,15 @@ std::string_view ModeLabel(FileMode mode) {
     case FileMode::ChunkedDrop: return "分块中断";
     case FileMode::Stall: return "停滞";
     case FileMode::Changing: return "每次不同";
+    case FileMode::Cut: return "断开可续传";
+    case FileMode::NoRange: return "不支持续传";
+    case FileMode::Range416: return "续传被拒";
+    case FileMode::NewEtag: return "版本更换";
+    case FileMode::BadRange: return "范围不符";
+    case FileMode::TooMany: return "请求过多";
+    case FileMode::TooManyDate: return "请求过多按日期";
+    case FileMode::Unavailable: return "暂不可用";
+    case FileMode::RetryLong: return "等待过久";
   }
   return "";
 }
@@ -110,6 +128,8 @@ std::vector<Album> BuildAlbums() {
   albums.push_back(FaultFiles("6000044", {NotFound, NotFound, NotFound, NotFound}));
   albums.push_back(FaultFiles(
       "6000099", {Audio, Redirect, NotFound, ServerError, Drop, ShortBody, ChunkedDrop, Stall, Changing}));
+  albums.push_back(FaultFiles(
+      "6000105", {Cut, NoRange, Range416, NewEtag, BadRange, TooMany, TooManyDate, Unavailable, RetryLong}));
   return albums;
 }
 

@@ -22,7 +22,9 @@
 //   6000004        4  four good files
 //   6000024        4  four files, the second answers 404
 //   6000044        4  four files, all answer 404
-//   6000099        9  one track per file mode, in the order of FileMode below
+//   6000099        9  one track per file mode, Audio .. Changing, in the order of FileMode below
+//   6000105        9  one track per resume and retry mode, Cut .. RetryLong, in the order of
+//                     FileMode below
 //
 // Titles: "第<n>首" in the numbered albums, "曲目<n> <mode in Chinese>" in the 6000000 albums.
 //
@@ -39,9 +41,17 @@
 
 namespace ombrik::albumservice {
 
-// How a play address answers. All modes serve (part of) the track's tone.
+// How a play address answers. All modes serve (part of) the track's tone. "Ranged" answers
+// carry ETag (a hash of the bytes), Last-Modified (a fixed date) and Accept-Ranges: bytes, and
+// honour one Range (bytes=N-, bytes=N-M, bytes=-S) with 206 and Content-Range, If-Range (an
+// ETag or date that is not the current one: 200 and the whole file) and answer a range that
+// starts past the end with 416 and "Content-Range: bytes */LEN". The older fault modes
+// (Redirect .. Changing) send no validator, so a failed transfer there leaves nothing to resume.
+// A Range the server library cannot parse (e.g. bytes=5-3) gets 416 without Content-Range
+// before any mode sees it. "Fetch" counts every request of the path (HEAD too) since the
+// service started or ResetFetchCounts().
 enum class FileMode {
-  Audio,        // audio/          200, the whole WAV, exact Content-Length
+  Audio,        // audio/          ranged; 200 is the whole WAV, exact Content-Length
   Redirect,     // fault/redirect/ 302 to <origin>/audio/<album>/<n>.<ext>
   NotFound,     // fault/404/      404 with a small HTML body
   ServerError,  // fault/500/      500 with a small HTML body
@@ -50,6 +60,23 @@ enum class FileMode {
   ChunkedDrop,  // fault/chunked-drop/ 200, chunked, half the bytes, closes without the last chunk
   Stall,        // fault/stall/    200 and headers, then no byte until Options::stallFor passes or the service stops
   Changing,     // fault/changing/ 200, a different tone on every fetch of the same address
+  // Resume and retry modes. "Cut" below: a 200 announces the whole length, sends the first
+  // half and closes the connection; a 206 is sent whole.
+  Cut,          // fault/cut/       ranged; every 200 is cut, so only a resuming client completes it
+  NoRange,      // fault/no-range/  fetch 1 as Cut; later Range is ignored: 200, whole, same ETag,
+                //                  no Accept-Ranges
+  Range416,     // fault/range-416/ fetch 1 as Cut; later any Range gets 416 (bytes */LEN), a
+                //                  request without Range 200 whole
+  NewEtag,      // fault/new-etag/  fetch k serves version k (another tone, ETag and Last-Modified),
+                //                  ranged; fetch 1 is cut as in Cut, later ones whole; an If-Range of
+                //                  an older version never matches
+  BadRange,     // fault/bad-range/ fetch 1 as Cut; later a Range gets 206 with the whole file and
+                //                  "Content-Range: bytes 0-(LEN-1)/LEN", whatever was asked; a
+                //                  request without Range 200 whole
+  TooMany,      // fault/429/       fetch 1: 429 with "Retry-After: 1"; later as Audio
+  TooManyDate,  // fault/429-date/  fetch 1: 429 with Retry-After an HTTP date 1-2 s ahead; later as Audio
+  Unavailable,  // fault/503/       fetch 1: 503 without Retry-After; later as Audio
+  RetryLong,    // fault/retry-long/ always 429 with "Retry-After: 3600"
 };
 
 std::string_view ModePath(FileMode mode);
@@ -91,7 +118,8 @@ Answer AnswerPage(const PageRequest& request, std::string_view playOrigin);
 
 std::string PlayPath(std::string_view playOrigin, const Album& album, int trackNumber);
 
-// The tone of track n of an album; version > 0 gives the changed tones of FileMode::Changing.
+// The tone of track n of an album; version > 0 gives the changed tones of FileMode::Changing
+// and FileMode::NewEtag.
 ToneSpec ToneFor(std::string_view albumId, int trackNumber, int version = 0);
 
 }  // namespace ombrik::albumservice

@@ -1,7 +1,8 @@
 // ombrik-album-service: serves the loopback albums until SIGINT or SIGTERM.
 //
 //   ombrik-album-service [--host 127.0.0.1] [--port N] [--https-port N] [--only http|https]
-//                        [--delay-ms N] [--slow-ms N] [--stall-ms N] [--play-origin URL] [--quiet]
+//                        [--answer-delay-ms N] [--slow-ms N] [--stall-ms N] [--file-delay-ms N]
+//                        [--file-rate BYTES_PER_SECOND] [--play-origin URL] [--quiet]
 //
 // Prints the origin of each listener on stdout, HTTPS first, one line each, then logs every
 // request to stderr ("GET /audio/6000004/1.wav 200").
@@ -27,16 +28,19 @@ using ombrik::albumservice::ServiceOptions;
 
 constexpr std::string_view kUsage =
     "usage: ombrik-album-service [--host ADDR] [--port N] [--https-port N] [--only http|https]\n"
-    "                            [--delay-ms N] [--slow-ms N] [--stall-ms N] [--play-origin URL] [--quiet]\n"
-    "  --host ADDR        loopback address to listen on (default 127.0.0.1; ::1 for IPv6)\n"
-    "  --port N           HTTP port (default 0: any free port)\n"
-    "  --https-port N     HTTPS port, self-signed (default 0: any free port)\n"
-    "  --only SCHEME      serve only http or only https\n"
-    "  --delay-ms N       wait N ms before every page answer (default 0)\n"
-    "  --slow-ms N        extra wait before each answer for the slow album 3000004 (default 2000)\n"
-    "  --stall-ms N       how long a stalled file keeps its connection (default 120000)\n"
-    "  --play-origin URL  origin of the play addresses (default: the listener's own)\n"
-    "  --quiet            do not log requests\n"
+    "                            [--answer-delay-ms N] [--slow-ms N] [--stall-ms N] [--file-delay-ms N]\n"
+    "                            [--file-rate BYTES_PER_SECOND] [--play-origin URL] [--quiet]\n"
+    "  --host ADDR           loopback address to listen on (default 127.0.0.1; ::1 for IPv6)\n"
+    "  --port N              HTTP port (default 0: any free port)\n"
+    "  --https-port N        HTTPS port, self-signed (default 0: any free port)\n"
+    "  --only SCHEME         serve only http or only https\n"
+    "  --answer-delay-ms N   wait N ms before every page answer (default 0; also --delay-ms)\n"
+    "  --slow-ms N           extra wait before each answer for the slow album 3000004 (default 2000)\n"
+    "  --stall-ms N          how long a stalled file keeps its connection (default 120000)\n"
+    "  --file-delay-ms N     wait N ms before every file answer (default 0)\n"
+    "  --file-rate N         send each file answer at most N bytes a second (default 0: no limit)\n"
+    "  --play-origin URL     origin of the play addresses (default: the listener's own)\n"
+    "  --quiet               do not log requests\n"
     "The demo album is 3921767; every album id and file fault mode is listed in\n"
     "tools/album_service/albums.h.\n";
 
@@ -80,12 +84,16 @@ std::optional<std::string> ParseArguments(const std::vector<std::string_view>& a
       config.https = value == "https";
     } else if ((flag == "--port" || flag == "--https-port") && (n = number(65535))) {
       (flag == "--port" ? config.httpPort : config.httpsPort) = *n;
-    } else if ((flag == "--delay-ms" || flag == "--slow-ms" || flag == "--stall-ms") &&
+    } else if ((flag == "--delay-ms" || flag == "--answer-delay-ms" || flag == "--slow-ms" ||
+                flag == "--stall-ms" || flag == "--file-delay-ms") &&
                (n = number(86'400'000))) {
-      auto& target = flag == "--delay-ms" ? config.base.answerDelay
-                     : flag == "--slow-ms" ? config.base.slowAlbumDelay
-                                           : config.base.stallFor;
+      auto& target = flag == "--slow-ms"         ? config.base.slowAlbumDelay
+                     : flag == "--stall-ms"      ? config.base.stallFor
+                     : flag == "--file-delay-ms" ? config.base.fileDelay
+                                                 : config.base.answerDelay;
       target = std::chrono::milliseconds{*n};
+    } else if (flag == "--file-rate" && (n = number(2'000'000'000))) {
+      config.base.fileBytesPerSecond = static_cast<std::uint64_t>(*n);
     } else {
       return "bad option or value: " + std::string{flag} + " " + std::string{value};
     }
