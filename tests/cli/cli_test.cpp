@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -110,7 +111,8 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// A strict reader for the one shape --json writes: a flat object of string and integer values.
+// A strict reader for the one shape --json writes: a flat object of string, integer and null
+// values (a null reads as "null", a string never does here).
 std::optional<std::map<std::string, std::string>> ParseFlatJsonObject(const std::string& s) {
   std::size_t i = 0;
   const auto string = [&]() -> std::optional<std::string> {
@@ -147,6 +149,9 @@ std::optional<std::map<std::string, std::string>> ParseFlatJsonObject(const std:
     std::optional<std::string> value;
     if (i < s.size() && s[i] == '"') {
       value = string();
+    } else if (s.compare(i, 4, "null") == 0) {
+      value = "null";
+      i += 4;
     } else {
       const std::size_t start = i;
       while (i < s.size() && (std::isdigit(static_cast<unsigned char>(s[i])) || s[i] == '-')) ++i;
@@ -365,7 +370,7 @@ TEST_F(Cli, AStopSignalMidFileLeavesNoPartialFileAndTriesNoMoreTracks) {
     SCOPED_TRACE(signal);
     WriteFile(dir_ / stalled, "the old file");
     service_->ClearRequests();
-    Child child({"get", "6000099", "-j", "1", "--api-origin", service_->Origin()}, dir_.path().string());
+    Child child({"get", "6000099", "-j", "1", "--retries", "0", "--api-origin", service_->Origin()}, dir_.path().string());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     const auto stallStarted = [] {
       for (const auto& r : service_->Requests()) {
@@ -387,6 +392,137 @@ TEST_F(Cli, AStopSignalMidFileLeavesNoPartialFileAndTriesNoMoreTracks) {
     EXPECT_EQ(r.err.find(stalled + "  下载失败"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("全部完成"), std::string::npos) << r.err;
   }
+}
+
+
+TEST_F(Cli, AKilledDownloadIsContinuedWhereItStopped) {
+  // A slow service, so that the first run can be killed with a track half written.
+  svc::ServiceOptions slow;
+  slow.fileBytesPerSecond = 16 * 1024;
+  svc::AlbumService service(slow);
+  const std::vector<std::string> args{"get", "6000004", "-j", "1", "--api-origin", service.Origin()};
+  const std::string first = "/audio/6000004/1.wav";
+  const auto sentOfFirst = [&service, &first] {
+    std::uint64_t sent = 0;
+    for (const auto& r : service.Requests()) {
+      if (r.target == first) sent = r.bytesSent;
+    }
+    return sent;
+  };
+  {
+    Child child(args, dir_.path().string());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (sentOfFirst() < 8 * 1024 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    child.Signal(SIGKILL);
+    EXPECT_EQ(child.Wait().status, 128 + SIGKILL);
+  }
+  const std::string name = "4曲目1正常.wav";
+  const std::string tone = Tone("6000004", 1);
+  const std::string part = ReadFile(dir_ / (name + ".part"));
+  ASSERT_GE(part.size(), 1024u);
+  ASSERT_LT(part.size(), tone.size());
+  EXPECT_EQ(part, tone.substr(0, part.size()));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / name));
+
+  service.ClearRequests();
+  const Result r = Child(args, dir_.path().string()).Wait();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir_ / name), tone);
+  // Only the missing bytes were asked for, and only they came.
+  const auto requests = service.Requests();
+  const auto resumed = std::find_if(requests.begin(), requests.end(), [&first](const auto& q) { return q.target == first; });
+  ASSERT_NE(resumed, requests.end());
+  EXPECT_EQ(resumed->range, "bytes=" + std::to_string(part.size()) + "-");
+  EXPECT_EQ(resumed->status, 206);
+  EXPECT_EQ(resumed->bytesSent, tone.size() - part.size());
+  EXPECT_NE(r.err.find("[1/4] ./" + name + "  31.3 KiB"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("(resumed at "), std::string::npos) << r.err;
+  for (const auto& entry : dir_.Entries()) EXPECT_FALSE(entry.ends_with(".part")) << entry;
+}
+
+TEST_F(Cli, JobsRunTransfersAtOnce) {
+  // Every file answer waits a second: transfers that run at once wait together.
+  svc::ServiceOptions delayed;
+  delayed.fileDelay = std::chrono::milliseconds(1000);
+  svc::AlbumService service(delayed);
+  for (const int jobs : {1, 3}) {
+    SCOPED_TRACE(jobs);
+    TempDir out;
+    Child child({"get", "6000004", "-j", std::to_string(jobs), "--api-origin", service.Origin()}, out.path().string());
+    int most = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (out.Entries().size() < 4 && std::chrono::steady_clock::now() < deadline) {
+      most = std::max(most, service.DelayedAnswers());
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const Result r = child.Wait();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(most, jobs);
+    EXPECT_EQ(out.Entries().size(), 4u);
+  }
+}
+
+TEST_F(Cli, RetriesWaitAsAskedAndEveryFailureSaysWhy) {
+  // Album 6000105: 6 answers 429 with Retry-After: 1 once, 8 answers 503 once, 9 always asks to
+  // come back in an hour.
+  service_->ResetFetchCounts();
+  const Result r = Run({"get", "6000105", "--items", "6,8-9", "--retries", "2", "--json"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("retry 1 in 1.0 s: HTTP 429"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(": HTTP 503"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("下载失败！ " + service_->Origin() + "/fault/retry-long/6000105/9.wav  (HTTP 429, asked to retry after 3600 s)"),
+            std::string::npos) << r.err;
+  std::map<std::string, std::map<std::string, std::string>> byOutcome;
+  for (const auto& line : Lines(r.out)) {
+    const auto object = ParseFlatJsonObject(line);
+    ASSERT_TRUE(object) << line;
+    byOutcome[object->at("title")] = *object;
+  }
+  ASSERT_EQ(byOutcome.size(), 3u) << r.out;
+  for (const auto& [title, object] : byOutcome) {
+    SCOPED_TRACE(title);
+    const bool failed = title.starts_with("曲目9");
+    EXPECT_EQ(object.at("outcome"), failed ? "failed" : "fetched");
+    EXPECT_EQ(object.at("reason"), failed ? "HTTP 429, asked to retry after 3600 s" : "null");
+    if (!failed) {
+      EXPECT_EQ(object.at("bytes"), "#" + std::to_string(ReadFile((dir_.path() / object.at("path")).string()).size()));
+    }
+  }
+  const auto requests = FileRequests();
+  EXPECT_EQ(std::count_if(requests.begin(), requests.end(), [](const auto& q) { return q.find("/9.wav") != std::string::npos; }), 1);
+}
+
+TEST_F(Cli, ItemsPickTracksByPosition) {
+  const struct Case {
+    std::string items;
+    std::vector<std::string> numbers;  // as listed; empty with status 2 for a usage error
+  } cases[] = {
+      {"1", {"5"}},
+      {"2-3,5", {"4", "3", "1"}},
+      {"4-", {"2", "1"}},
+      {"3-3,1-1", {"5", "3"}},  // list order, whatever the order asked
+      {"9-", {}},               // past the end: nothing
+      {"", {}}, {"0", {}}, {"3-1", {}}, {"1,", {}}, {",1", {}}, {"a", {}}, {"-3", {}}, {"1-2-3", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.items);
+    const Result r = Run({"list", "1000005", "--items", c.items});
+    const bool usage = c.numbers.empty() && c.items != "9-";
+    EXPECT_EQ(r.status, usage ? 2 : 0) << r.err;
+    if (usage) {
+      EXPECT_NE(r.err.find("--items takes"), std::string::npos) << r.err;
+      continue;
+    }
+    std::vector<std::string> numbers;
+    for (const auto& line : Lines(r.out)) numbers.push_back(line.substr(0, line.find('\t')));
+    EXPECT_EQ(numbers, c.numbers);
+  }
+  // get fetches only those, and succeeds when they all arrive.
+  const Result r = Run({"get", "6000024", "--items", "1,3-"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(dir_.Entries(), (std::vector<std::string>{"1曲目4正常.wav", "2曲目3正常.wav", "4曲目1正常.wav"}));
 }
 
 }  // namespace
