@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
   ombrik::TrackTitles.Clear();
   ombrik::TrackPlayPaths.Clear();
   CountingDialogs dialogs;
-  ombrik::MainWindow window(dialogs, ombrik::ProgramRunHandlers());
+  ombrik::MainWindow window(dialogs, ombrik::ProgramRunHandlers(ombrik::ProgramSettingsFromEnvironment()));
   ombrik::SetNetworkWaitHook([&window] { window.PumpIfDue(); });
   window.show();
   QApplication::processEvents();

@@ -1,5 +1,7 @@
 #include "app/program_start.h"
 
+#include <cstdlib>
+
 #include <QApplication>
 #include <QSocketNotifier>
 #include <csignal>
@@ -80,14 +82,27 @@ class QuitOnSignals {
 
 }  // namespace
 
-RunHandlers ProgramRunHandlers() {
-  // A flaky page or track gets two more tries before the window reports it.
-  RetryPolicy retry;
-  retry.retries = kWindowRetries;
-  return {[retry](WindowOperations& window) { OnExtractTrackList(window, {.retry = retry}); },
-          [retry](WindowOperations& window) {
+ProgramSettings ProgramSettingsFromEnvironment() {
+  const auto variable = [](const char* name) {
+    const char* value = std::getenv(name);
+    return std::string(value == nullptr ? "" : value);
+  };
+  ProgramSettings settings;
+  settings.apiOrigin = TextFromUtf8(variable("OMBRIK_API_ORIGIN"));
+  settings.network.caFile = variable("OMBRIK_CA_FILE");
+  settings.network.verifyCertificates = variable("OMBRIK_INSECURE") != "1";
+  settings.retry.retries = kWindowRetries;
+  return settings;
+}
+
+RunHandlers ProgramRunHandlers(const ProgramSettings& settings) {
+  return {[settings](WindowOperations& window) {
+            OnExtractTrackList(window, {.apiOrigin = settings.apiOrigin, .retry = settings.retry, .network = settings.network});
+          },
+          [settings](WindowOperations& window) {
             DownloadRunOptions options;
-            options.fetch.retry = retry;
+            options.fetch.retry = settings.retry;
+            options.fetch.network = settings.network;
             OnDownloadAll(window, options);
           }};
 }
@@ -120,7 +135,7 @@ int ProgramStart(int& argc, char** argv) {
   SetApplicationIdentity();
   QApplication app(argc, argv);
   StartOptions options;
-  options.handlers = ProgramRunHandlers();
+  options.handlers = ProgramRunHandlers(ProgramSettingsFromEnvironment());
   return RunProgram(app, std::move(options));
 }
 

@@ -5,6 +5,8 @@
 
 #include "app/main_window.h"
 #include "catalogue/track_arrays.h"
+#include "web/failure.h"
+#include "web/network_settings.h"
 
 class QApplication;
 
@@ -17,6 +19,14 @@ inline constexpr const char* kApplicationName = "Ombrik";
 inline constexpr const char* kApplicationVersion = "1.0.0.0";
 // Further tries of a page or track that failed in a way that can heal.
 inline constexpr int kWindowRetries = 2;
+
+// What the window's runs are told: built once from the environment by ProgramStart.
+struct ProgramSettings {
+  Text apiOrigin;           // OMBRIK_API_ORIGIN; empty: the built-in service
+  NetworkSettings network;  // OMBRIK_CA_FILE trusts a certificate; OMBRIK_INSECURE=1 checks none
+  RetryPolicy retry;        // kWindowRetries further tries of what can heal
+};
+ProgramSettings ProgramSettingsFromEnvironment();
 
 struct StartOptions {
   RunHandlers handlers;
@@ -38,6 +48,6 @@ int ProgramStart(int& argc, char** argv);
 int RunProgram(QApplication& app, StartOptions options);
 
 // The run handlers of the program's two buttons.
-RunHandlers ProgramRunHandlers();
+RunHandlers ProgramRunHandlers(const ProgramSettings& settings);
 
 }  // namespace ombrik

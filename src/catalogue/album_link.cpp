@@ -1,19 +1,16 @@
 #include "catalogue/album_link.h"
 
-#include <cstdlib>
-
 #include "text/text_ops.h"
 
 namespace ombrik {
 
-Text TrackApiOrigin() {
-  const char* env = std::getenv("OMBRIK_API_ORIGIN");
-  Text origin = (env != nullptr && *env != '\0') ? Text(env) : Text(kDefaultApiOrigin);
+Text TrackApiOrigin(const Text& configured) {
+  Text origin = configured.empty() ? Text(kDefaultApiOrigin) : configured;
   while (TextRight(origin, 1) == Text("/")) origin = TextLeft(origin, TextLength(origin) - 1);
   return origin;
 }
 
-Text TrackApiPrefix() { return ConcatText(TrackApiOrigin(), kTrackServicePath, "?albumId="); }
+Text TrackApiPrefix(const Text& origin) { return ConcatText(TrackApiOrigin(origin), kTrackServicePath, "?albumId="); }
 
 AlbumId AlbumIdFromLink(const Text& link) {
   // A shared link often carries "?from=..." or "#..."; neither belongs to the id.
@@ -29,12 +26,12 @@ AlbumId AlbumIdFromLink(const Text& link) {
   return result;
 }
 
-Text FirstPageUrl(const Text& albumId) {
-  return ConcatText(TrackApiPrefix(), albumId, "&page=1&pageSize=2&asc=true");
+Text FirstPageUrl(const Text& albumId, const Text& origin) {
+  return ConcatText(TrackApiPrefix(origin), albumId, "&page=1&pageSize=2&asc=true");
 }
 
-Text TrackPageUrl(const Text& albumId, int page) {
-  return ConcatText(TrackApiPrefix(), albumId, "&page=", IntToText(page), "&pageSize=100&asc=true");
+Text TrackPageUrl(const Text& albumId, int page, const Text& origin) {
+  return ConcatText(TrackApiPrefix(origin), albumId, "&page=", IntToText(page), "&pageSize=100&asc=true");
 }
 
 PagePlan PlanPages(double total) {

@@ -7,16 +7,16 @@
 
 namespace ombrik {
 
-// Where the album track service lives when OMBRIK_API_ORIGIN does not say otherwise.
+// Where the album track service lives unless the front end's settings say otherwise.
 inline constexpr const char* kDefaultApiOrigin = "https://m.ombrik-demo.example";
 inline constexpr const char* kTrackServicePath =
     "/m-revision/common/album/queryAlbumTrackRecordsByPage";
 
-// scheme://host[:port] of the album track service: OMBRIK_API_ORIGIN when it is set and not
-// empty (a trailing "/" dropped), else the built-in default.
-Text TrackApiOrigin();
+// scheme://host[:port] of the album track service: the configured origin when it is not empty
+// (a trailing "/" dropped), else the built-in default.
+Text TrackApiOrigin(const Text& configured = {});
 // The origin, the service path and "?albumId=".
-Text TrackApiPrefix();
+Text TrackApiPrefix(const Text& origin = {});
 
 struct AlbumId {
   int pieceCount = 0;  // non-empty "/"-pieces of the link; below 1 means no album id
@@ -25,8 +25,9 @@ struct AlbumId {
 // The last non-empty "/"-piece of the link, after cutting off any query and fragment.
 AlbumId AlbumIdFromLink(const Text& link);
 
-Text FirstPageUrl(const Text& albumId);
-Text TrackPageUrl(const Text& albumId, int page);
+// An empty origin is the built-in default.
+Text FirstPageUrl(const Text& albumId, const Text& origin = {});
+Text TrackPageUrl(const Text& albumId, int page, const Text& origin = {});
 
 struct PagePlan {
   double fullPages = 0;

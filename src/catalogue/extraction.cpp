@@ -42,9 +42,10 @@ Text TrackPath(const Text& index, const char* member) {
 
 Text HttpGetText(const Text& url) { return BytesToText(WebRequest(url)); }
 
-PageText FetchPageText(const Text& url, const RetryPolicy& retry) {
+PageText FetchPageText(const Text& url, const RetryPolicy& retry, const NetworkSettings& network) {
   for (int failedTries = 0;;) {
     WebRequestParams params;
+    params.network = network;
     PageText page{BytesToText(WebRequest(url, params)), params.failure};
     if (!page.failure.failed()) return page;
     const auto pause = RetryPause(retry, ++failedTries, page.failure);
@@ -65,7 +66,7 @@ void OnExtractTrackList(WindowOperations& window, const ExtractionOptions& optio
   }
 
   // The probe asks for two tracks only to learn the album's track count.
-  const PageText probe = FetchPageText(FirstPageUrl(album.id), options.retry);
+  const PageText probe = FetchPageText(FirstPageUrl(album.id, options.apiOrigin), options.retry, options.network);
   if (!ParseAnswer(doc, probe.text)) window.PageFailed(0, WhyUnread(probe));
   const Text totalText = doc.GetText("data.totalCount");
   window.SetListCaption(ConcatText("音频列表（共"_t, totalText, "个）:"_t));
@@ -75,7 +76,7 @@ void OnExtractTrackList(WindowOperations& window, const ExtractionOptions& optio
   const int pageCount = std::min(plan.pageCount, kMaxPages);
   ListingSummary summary{.totalKnown = !totalText.empty(), .total = totalText};
   for (int page = 1; page <= pageCount; ++page) {
-    const PageText answer = FetchPageText(TrackPageUrl(album.id, page), options.retry);
+    const PageText answer = FetchPageText(TrackPageUrl(album.id, page, options.apiOrigin), options.retry, options.network);
     if (!ParseAnswer(doc, answer.text)) {
       window.PageFailed(page, WhyUnread(answer));
       ++summary.failedPages;

@@ -4,6 +4,7 @@
 #include "catalogue/window_ops.h"
 #include "text/text.h"
 #include "web/failure.h"
+#include "web/network_settings.h"
 
 namespace ombrik {
 
@@ -17,12 +18,15 @@ struct PageText {
   Text text;
   Failure failure;
 };
-PageText FetchPageText(const Text& url, const RetryPolicy& retry);
+PageText FetchPageText(const Text& url, const RetryPolicy& retry, const NetworkSettings& network = {});
 
 struct ExtractionOptions {
+  // scheme://host[:port] of the album track service; empty: the built-in one.
+  Text apiOrigin;
   // Transient failures of a page request are tried again by this policy before the page counts
   // as failed.
   RetryPolicy retry;
+  NetworkSettings network;
 };
 
 // The handler of 按钮_提取音频列表. Empties TrackTitles, TrackPlayPaths and the list, then

@@ -39,6 +39,10 @@ const char* const kUsage =
     "                       as the server's Retry-After asks, up to 300 s (default 3, at most 20)\n"
     "  --api-origin URL     the album track service, scheme://host[:port]; overrides\n"
     "                       OMBRIK_API_ORIGIN\n"
+    "  --cacert FILE        trust the certificate (or bundle, PEM) in FILE besides the\n"
+    "                       system's; overrides OMBRIK_CA_FILE\n"
+    "  --insecure           do not check the servers' certificates (anyone on the way could\n"
+    "                       then hand over other lists and files); also OMBRIK_INSECURE=1\n"
     "  --timeout SECONDS    give up on a connection, or on a transfer that receives nothing,\n"
     "                       after this long (default 60)\n"
     "  -q, --quiet          only errors on standard error: no count, progress or summary\n"
@@ -62,7 +66,9 @@ const char* const kUsage =
     "  130  interrupted (SIGINT); 143 for SIGTERM\n"
     "\n"
     "Environment:\n"
-    "  OMBRIK_API_ORIGIN    the album track service, when --api-origin is not given\n";
+    "  OMBRIK_API_ORIGIN    the album track service, when --api-origin is not given\n"
+    "  OMBRIK_CA_FILE       a certificate or bundle to trust, when --cacert is not given\n"
+    "  OMBRIK_INSECURE      1: do not check certificates, as --insecure\n";
 
 namespace {
 
@@ -205,6 +211,12 @@ ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
       const auto n = v ? SmallNumber(*v, 1, 86'400) : std::nullopt;
       if (!n) return fail("--timeout takes a number of seconds from 1 to 86400");
       o.timeoutSeconds = *n;
+    } else if (arg == "--insecure" && takesNoValue()) {
+      o.insecure = true;
+    } else if (arg == "--cacert") {
+      const auto v = value();
+      if (!v || v->empty()) return fail("missing file after --cacert");
+      o.caFile = std::string{*v};
     } else if (arg == "--api-origin") {
       const auto v = value();
       if (!v || !IsWebOrigin(*v)) return fail("--api-origin takes http://host[:port] or https://host[:port]");

@@ -32,6 +32,8 @@ struct Options {
                                 // track's outcome)
   bool quiet = false;
   std::optional<std::string> apiOrigin;
+  std::optional<std::string> caFile;   // --cacert
+  bool insecure = false;               // --insecure
   std::optional<int> timeoutSeconds;
   std::optional<ItemSelection> items;  // every track when absent
 };

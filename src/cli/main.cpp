@@ -5,7 +5,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -74,6 +76,22 @@ bool PrepareFolder(std::string& folder, std::string& error) {
   return true;
 }
 
+std::string Variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : value;
+}
+
+// The options first, the environment where they are silent.
+NetworkSettings NetworkFrom(const Options& options) {
+  NetworkSettings network;
+  if (options.timeoutSeconds) {
+    network.connectTimeout = network.stallTimeout = std::chrono::seconds(*options.timeoutSeconds);
+  }
+  network.caFile = options.caFile.value_or(Variable("OMBRIK_CA_FILE"));
+  network.verifyCertificates = !options.insecure && Variable("OMBRIK_INSECURE") != "1";
+  return network;
+}
+
 int Run(const Options& options) {
   std::string folder = options.folder;
   if (options.command == Command::Get) {
@@ -87,9 +105,12 @@ int Run(const Options& options) {
                          .trackJson = options.command == Command::Get && options.json ? stdout : nullptr});
   RetryPolicy retry;
   retry.retries = options.retries;
+  const NetworkSettings network = NetworkFrom(options);
   const Text link = TextFromUtf8(options.link);
   window.SetEditText(Control::编辑框_URL, link);
-  OnExtractTrackList(window, {.retry = retry});
+  OnExtractTrackList(window, {.apiOrigin = TextFromUtf8(options.apiOrigin.value_or(Variable("OMBRIK_API_ORIGIN"))),
+                              .retry = retry,
+                              .network = network});
   if (stopSignal != 0) return Interrupted();
 
   // The core has said why already ("专辑链接为空 或 专辑未找到！").
@@ -123,7 +144,7 @@ int Run(const Options& options) {
   window.SetEditText(Control::编辑框_下载目录, TextFromUtf8(folder));
   DownloadRunOptions run;
   run.existing = options.existing;
-  run.fetch = {.jobs = options.jobs, .retry = retry, .resume = options.resume};
+  run.fetch = {.jobs = options.jobs, .retry = retry, .resume = options.resume, .network = network};
   int wanted = 0;
   for (int row = 0; row < window.RowCount(); ++row) wanted += selected(row) ? 1 : 0;
   if (options.items) run.include = selected;
@@ -147,11 +168,6 @@ int main(int argc, char** argv) {
   if (options.command == Command::Version) {
     std::puts(kVersionText);
     return kAllDone;
-  }
-  if (options.apiOrigin) ::setenv("OMBRIK_API_ORIGIN", options.apiOrigin->c_str(), 1);
-  if (options.timeoutSeconds) {
-    const std::chrono::milliseconds limit{*options.timeoutSeconds * 1000LL};
-    SetNetworkTimeouts({.connect = limit, .stall = limit});
   }
   CatchStopSignals();
   return Run(options);

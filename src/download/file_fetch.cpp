@@ -341,7 +341,8 @@ struct Job {
   }
 
   // A new transfer continuing the part file where it can.
-  bool StartTry(TransferLoop& loop, bool resume) {
+  bool StartTry(TransferLoop& loop, const FetchSettings& settings) {
+    const bool resume = settings.resume;
     EndTry();
     answer = {};
     bodyStarted = false;
@@ -359,7 +360,7 @@ struct Job {
       }
     }
     offset = continuable ? part.size() : 0;
-    transfer = std::make_unique<Transfer>();
+    transfer = std::make_unique<Transfer>(settings.network);
     CURL* easy = transfer->handle();
     if (easy == nullptr) {
       report.failure = MakeFailure(FailureCause::Other, "cannot set up a transfer");
@@ -460,7 +461,7 @@ class Runner {
         ++i;
         if (job.retryAt && *job.retryAt <= now && !NetworkCancelRequested()) {
           job.retryAt.reset();
-          if (!job.StartTry(loop_, settings_.resume)) {
+          if (!job.StartTry(loop_, settings_)) {
             Finish(job);
             --i;
           }
@@ -512,7 +513,7 @@ class Runner {
     }
     events_.Started(id, target.path);
     jobs_.push_back(std::move(job));
-    if (!jobs_.back()->StartTry(loop_, settings_.resume)) Finish(*jobs_.back());
+    if (!jobs_.back()->StartTry(loop_, settings_)) Finish(*jobs_.back());
   }
 
   void Ended(Job& job, CURLcode result) {
@@ -533,7 +534,7 @@ class Runner {
         if (Failure f = job.part.Restart(); f.failed()) {
           job.report.failure = f;
           Finish(job);
-        } else if (!job.StartTry(loop_, settings_.resume)) {
+        } else if (!job.StartTry(loop_, settings_)) {
           Finish(job);
         }
         return;

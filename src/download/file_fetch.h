@@ -15,6 +15,7 @@
 #include "catalogue/window_ops.h"
 #include "text/text.h"
 #include "web/failure.h"
+#include "web/network_settings.h"
 
 namespace ombrik {
 
@@ -36,6 +37,7 @@ struct FetchSettings {
   int jobs = 1;        // transfers at once
   RetryPolicy retry;   // for transient failures
   bool resume = true;  // continue a part file an earlier try left; false starts from zero
+  NetworkSettings network;
 };
 
 struct FetchJob {

@@ -7,14 +7,13 @@
 namespace ombrik {
 namespace {
 
-struct NetworkSettings {
+struct WaitHook {
   std::mutex mutex;
-  NetworkTimeouts timeouts;
   std::function<void()> hook;
 };
 
-NetworkSettings& Settings() {
-  static NetworkSettings settings;
+WaitHook& Settings() {
+  static WaitHook settings;
   return settings;
 }
 
@@ -23,16 +22,6 @@ std::atomic<bool> cancelRequested{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 }  // namespace
-
-void SetNetworkTimeouts(const NetworkTimeouts& timeouts) {
-  std::lock_guard lock(Settings().mutex);
-  Settings().timeouts = timeouts;
-}
-
-NetworkTimeouts GetNetworkTimeouts() {
-  std::lock_guard lock(Settings().mutex);
-  return Settings().timeouts;
-}
 
 void SetNetworkWaitHook(std::function<void()> hook) {
   std::lock_guard lock(Settings().mutex);
@@ -45,7 +34,7 @@ void CallNetworkWaitHook() {
     std::lock_guard lock(Settings().mutex);
     hook = Settings().hook;
   }
-  // Called outside the lock: the hook may read the settings itself.
+  // Called outside the lock: the hook may set another hook.
   if (hook) hook();
 }
 

@@ -1,22 +1,11 @@
-// Settings every network transfer of the process shares: the time-outs, and a hook that a
-// front end uses to keep its window painting while a transfer waits.
+// What every network transfer of the process shares: a hook that a front end uses to keep its
+// window painting while a transfer waits, and the stop request of a terminal's Ctrl-C.
 #pragma once
 
 #include <chrono>
 #include <functional>
 
 namespace ombrik {
-
-struct NetworkTimeouts {
-  // Longest wait for a connection (TCP and TLS set-up).
-  std::chrono::milliseconds connect{60'000};
-  // Longest time without receiving a byte before a transfer counts as failed; a transfer that
-  // moves less than 16 bytes a second over such a period fails as well.
-  std::chrono::milliseconds stall{60'000};
-};
-
-void SetNetworkTimeouts(const NetworkTimeouts& timeouts);
-NetworkTimeouts GetNetworkTimeouts();
 
 // Called at least every 100 ms while a request or download waits for the network; empty by
 // default. It must not start another transfer.

@@ -13,6 +13,8 @@ namespace ombrik {
 namespace {
 
 constexpr long kMaxRedirects = 30;
+// The system's trusted certificates, one file each, as OpenSSL looks them up.
+constexpr const char* kSystemCertificates = "/etc/ssl/certs";
 constexpr int kPollMs = 100;
 // The least a live connection moves on average: about 1 KiB a minute.
 constexpr curl_off_t kMinBytesPerSecond = 16;
@@ -102,9 +104,9 @@ std::string HostOf(CURL* easy) {
 
 }  // namespace
 
-Transfer::Transfer() {
+Transfer::Transfer(const NetworkSettings& settings) {
   CURLSH* share = Shared().share();
-  stall_ = GetNetworkTimeouts().stall;
+  stall_ = settings.stallTimeout;
   easy_ = curl_easy_init();
   if (!easy_) return;
   if (share) curl_easy_setopt(easy_, CURLOPT_SHARE, share);
@@ -115,11 +117,22 @@ Transfer::Transfer() {
   curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, kMaxRedirects);
-  // Self-signed, expired and misnamed certificates never stop a request.
-  curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 0L);
-  curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 0L);
-  curl_easy_setopt(easy_, CURLOPT_PROXY_SSL_VERIFYPEER, 0L);
-  curl_easy_setopt(easy_, CURLOPT_PROXY_SSL_VERIFYHOST, 0L);
+  // Anyone on the path could hand us other pages and files: certificates are checked unless
+  // the user said otherwise. Extra trust comes on top of the system's store.
+  const long verify = settings.verifyCertificates ? 1L : 0L;
+  curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, verify);
+  curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L);
+  curl_easy_setopt(easy_, CURLOPT_PROXY_SSL_VERIFYPEER, verify);
+  curl_easy_setopt(easy_, CURLOPT_PROXY_SSL_VERIFYHOST, verify ? 2L : 0L);
+  if (!settings.caFile.empty() || !settings.caPem.empty()) {
+    curl_easy_setopt(easy_, CURLOPT_CAPATH, kSystemCertificates);
+    if (!settings.caPem.empty()) {
+      curl_blob blob{const_cast<char*>(settings.caPem.data()), settings.caPem.size(), CURL_BLOB_COPY};
+      curl_easy_setopt(easy_, CURLOPT_CAINFO_BLOB, &blob);
+    } else {
+      curl_easy_setopt(easy_, CURLOPT_CAINFO, settings.caFile.c_str());
+    }
+  }
   // Direct unless a caller names a proxy, whatever the environment says; a named proxy is used
   // for every host, loopback included.
   curl_easy_setopt(easy_, CURLOPT_PROXY, "");
@@ -128,8 +141,7 @@ Transfer::Transfer() {
   // Bytes are kept as the server sent them; no Accept-Encoding is ever offered.
   curl_easy_setopt(easy_, CURLOPT_HTTP_CONTENT_DECODING, 0L);
   curl_easy_setopt(easy_, CURLOPT_USERAGENT, kDefaultUserAgent);
-  curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS,
-                   static_cast<long>(GetNetworkTimeouts().connect.count()));
+  curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connectTimeout.count()));
   curl_easy_setopt(easy_, CURLOPT_PREREQFUNCTION, &Transfer::OnConnected);
   curl_easy_setopt(easy_, CURLOPT_PREREQDATA, this);
 }

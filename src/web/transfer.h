@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "web/failure.h"
+#include "web/network_settings.h"
 
 namespace ombrik {
 
@@ -26,10 +27,10 @@ std::string EscapeForRequestLine(const std::string& utf8);
 class Transfer {
  public:
   // A fresh easy handle with the common settings applied: http and https only (redirect targets
-  // included), HTTP/1.1, certificate problems ignored, redirects followed, no proxy (the
-  // environment's proxy variables are ignored), no content decoding, the default user agent,
-  // and the connect time-out of network_wait.h.
-  Transfer();
+  // included), HTTP/1.1, certificates checked as the settings say, redirects followed, no
+  // proxy (the environment's proxy variables are ignored), no content decoding, the default
+  // user agent, and the settings' time-outs.
+  explicit Transfer(const NetworkSettings& settings = {});
   ~Transfer();
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;

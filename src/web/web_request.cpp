@@ -213,7 +213,7 @@ Bytes WebRequest(const Text& url, WebRequestParams& p) {
   const bool secure = TextToLower(TextLeft(url, 8)) == Text("https://");
   const Text agent = ChooseUserAgent(block);
 
-  Transfer transfer;
+  Transfer transfer(p.network);
   CURL* easy = transfer.handle();
   if (!easy) return {};
   const Text host = UrlHost(url);

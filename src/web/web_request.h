@@ -7,6 +7,7 @@
 
 #include "text/text.h"
 #include "web/failure.h"
+#include "web/network_settings.h"
 
 namespace ombrik {
 
@@ -49,6 +50,8 @@ struct WebRequestParams {
   // A body longer than this is not held in memory: the transfer ends there and the body comes
   // back empty, as from a failed request. A server cannot make us hold more than this.
   std::size_t maxBodyBytes = kMaxWebRequestBody;
+  // Time-outs and certificate trust.
+  NetworkSettings network;
   // Out: why the request failed (an error status counts), with the server's Retry-After;
   // cause None when it succeeded.
   Failure failure;

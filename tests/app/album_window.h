@@ -72,7 +72,9 @@ class AlbumWindowTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    setenv("OMBRIK_API_ORIGIN", service_->Origin().c_str(), 1);
+    settings_.apiOrigin = TextFromUtf8(service_->Origin());
+    settings_.network.caPem = service_->CertificatePem();
+    settings_.retry.retries = kWindowRetries;
     ReleaseTrackArrays();
     OpenWindow();
     service_->ClearRequests();
@@ -82,7 +84,10 @@ class AlbumWindowTest : public ::testing::Test {
   void OpenWindow() {
     SetNetworkWaitHook({});
     window_.reset();
-    window_ = std::make_unique<MainWindow>(observed_, ProgramRunHandlers());
+    // The program's handlers, with the settings as they are when a button is pressed.
+    const RunHandlers handlers{[this](WindowOperations& w) { ProgramRunHandlers(settings_).extract(w); },
+                               [this](WindowOperations& w) { ProgramRunHandlers(settings_).download(w); }};
+    window_ = std::make_unique<MainWindow>(observed_, handlers);
     // As the program wires it: transfers keep the window painting while they wait.
     SetNetworkWaitHook([w = window_.get()] { w->PumpIfDue(); });
     window_->show();
@@ -93,7 +98,6 @@ class AlbumWindowTest : public ::testing::Test {
     SetNetworkWaitHook({});
     window_.reset();
     ReleaseTrackArrays();
-    unsetenv("OMBRIK_API_ORIGIN");
   }
 
   template <typename W = QWidget>
@@ -129,6 +133,8 @@ class AlbumWindowTest : public ::testing::Test {
   static albumservice::AlbumService* service_;
   RecordingDialogs dialogs_;
   ObservedDialogs observed_{dialogs_};
+  // What the window's runs are told; a test may change it between presses.
+  ProgramSettings settings_;
   std::unique_ptr<MainWindow> window_;
 };
 

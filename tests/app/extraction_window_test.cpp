@@ -155,7 +155,7 @@ TEST_F(ExtractionWindow, AnUnreachableServiceShowsOneBoxAndAnEmptyList) {
     svc::AlbumService gone({});
     port = gone.Port();
   }
-  setenv("OMBRIK_API_ORIGIN", ("https://127.0.0.1:" + std::to_string(port)).c_str(), 1);
+  settings_.apiOrigin = TextFromUtf8("https://127.0.0.1:" + std::to_string(port));
   Extract(kAlbumPage + "1000250");
   EXPECT_EQ(Caption(), "音频列表（共个）:");
   EXPECT_EQ(Rows(), 0);
@@ -163,6 +163,21 @@ TEST_F(ExtractionWindow, AnUnreachableServiceShowsOneBoxAndAnEmptyList) {
   ASSERT_EQ(dialogs_.messages.size(), 1u);
   EXPECT_EQ(testing::Utf8(dialogs_.messages[0].text), kBadPage);
   EXPECT_EQ(dialogs_.messages[0].icon, MessageIcon::Error);
+}
+
+TEST_F(ExtractionWindow, AServiceWhoseCertificateIsNotTrustedIsNotRead) {
+  settings_.network.caPem.clear();
+  Extract(kAlbumPage + "1000005");
+  EXPECT_EQ(Caption(), "音频列表（共个）:");
+  EXPECT_EQ(Rows(), 0);
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_EQ(testing::Utf8(dialogs_.messages[0].text), kBadPage);
+  // The user's explicit choice reads it all the same.
+  dialogs_.messages.clear();
+  settings_.network.verifyCertificates = false;
+  Extract(kAlbumPage + "1000005");
+  EXPECT_EQ(Rows(), 5);
+  EXPECT_TRUE(dialogs_.messages.empty());
 }
 
 // The demo album as the window opens with it, saved for a person to look at.
@@ -190,12 +205,14 @@ TEST(ExtractionPainting, TheWindowPaintsWhileASlowServiceAnswers) {
   svc::ServiceOptions options;
   options.slowAlbumDelay = std::chrono::milliseconds(600);
   svc::AlbumService slow(options);
-  setenv("OMBRIK_API_ORIGIN", slow.Origin().c_str(), 1);
+  ProgramSettings settings;
+  settings.apiOrigin = TextFromUtf8(slow.Origin());
+  settings.network.caPem = slow.CertificatePem();
 
   RecordingDialogs dialogs;
   StartOptions start;
   start.dialogs = &dialogs;
-  start.handlers = ProgramRunHandlers();
+  start.handlers = ProgramRunHandlers(settings);
   int paintsWhileWaiting = 0;
   int rows = -1;
   QTimer::singleShot(0, [&] {
@@ -228,7 +245,6 @@ TEST(ExtractionPainting, TheWindowPaintsWhileASlowServiceAnswers) {
     window->close();
   });
   EXPECT_EQ(RunProgram(*qApp, std::move(start)), 0);
-  unsetenv("OMBRIK_API_ORIGIN");
 
   EXPECT_EQ(rows, 5);
   EXPECT_EQ(slow.Requests().size(), 2u);

@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <csignal>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "app/main_window.h"
 #include "app/program_start.h"
@@ -101,6 +103,26 @@ TEST_F(StartTest, TerminationDuringARunWaitsForTheRun) {
   EXPECT_EQ(rc, 0);
   EXPECT_TRUE(visibleAfterSignal);
   EXPECT_EQ(cleanups, 1);
+}
+
+TEST(ProgramSettings, TheWindowReadsItsSettingsFromTheEnvironment) {
+  const auto with = [](std::vector<std::pair<const char*, const char*>> variables) {
+    for (const char* name : {"OMBRIK_API_ORIGIN", "OMBRIK_CA_FILE", "OMBRIK_INSECURE"}) unsetenv(name);
+    for (const auto& [name, value] : variables) setenv(name, value, 1);
+    const ProgramSettings settings = ProgramSettingsFromEnvironment();
+    for (const char* name : {"OMBRIK_API_ORIGIN", "OMBRIK_CA_FILE", "OMBRIK_INSECURE"}) unsetenv(name);
+    return settings;
+  };
+  ProgramSettings s = with({});
+  EXPECT_TRUE(s.apiOrigin.empty());
+  EXPECT_TRUE(s.network.verifyCertificates);
+  EXPECT_TRUE(s.network.caFile.empty());
+  EXPECT_EQ(s.retry.retries, kWindowRetries);
+  s = with({{"OMBRIK_API_ORIGIN", "https://127.0.0.1:9"}, {"OMBRIK_CA_FILE", "/tmp/ca.pem"}, {"OMBRIK_INSECURE", "1"}});
+  EXPECT_EQ(TextToUtf8(s.apiOrigin), "https://127.0.0.1:9");
+  EXPECT_EQ(s.network.caFile, "/tmp/ca.pem");
+  EXPECT_FALSE(s.network.verifyCertificates);
+  EXPECT_TRUE(with({{"OMBRIK_INSECURE", "yes"}}).network.verifyCertificates);  // only "1" turns checks off
 }
 
 TEST(ApplicationIdentity, NameVersionAndDesktopEntry) {

@@ -4,19 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <vector>
 
 namespace ombrik {
 namespace {
 
-class AlbumLink : public ::testing::Test {
- protected:
-  void SetUp() override { unsetenv("OMBRIK_API_ORIGIN"); }
-  void TearDown() override { unsetenv("OMBRIK_API_ORIGIN"); }
-};
-
-TEST_F(AlbumLink, TakesTheLastPieceWithoutQueryOrFragment) {
+TEST(AlbumLink, TakesTheLastPieceWithoutQueryOrFragment) {
   const std::pair<const char*, const char*> cases[] = {
       {"https://www.ombrik-demo.example/album/3921767", "3921767"},
       {"https://www.ombrik-demo.example/album/3921767/", "3921767"},
@@ -36,16 +29,14 @@ TEST_F(AlbumLink, TakesTheLastPieceWithoutQueryOrFragment) {
   }
 }
 
-TEST_F(AlbumLink, RequestAddressesUseTheConfiguredOrigin) {
+TEST(AlbumLink, RequestAddressesUseTheConfiguredOrigin) {
   EXPECT_EQ(FirstPageUrl("42"),
             Text("https://m.ombrik-demo.example/m-revision/common/album/"
                  "queryAlbumTrackRecordsByPage?albumId=42&page=1&pageSize=2&asc=true"));
-  setenv("OMBRIK_API_ORIGIN", "http://127.0.0.1:8080/", 1);
-  EXPECT_EQ(TrackPageUrl("42", 10),
+  EXPECT_EQ(TrackPageUrl("42", 10, "http://127.0.0.1:8080/"),
             Text("http://127.0.0.1:8080/m-revision/common/album/"
                  "queryAlbumTrackRecordsByPage?albumId=42&page=10&pageSize=100&asc=true"));
-  setenv("OMBRIK_API_ORIGIN", "", 1);
-  EXPECT_EQ(TrackApiOrigin(), Text("https://m.ombrik-demo.example"));
+  EXPECT_EQ(TrackApiOrigin(""), Text("https://m.ombrik-demo.example"));
 }
 
 struct PlanCase {

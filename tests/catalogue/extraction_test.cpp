@@ -9,6 +9,7 @@
 #include "album_service/album_service.h"
 #include "catalogue/track_arrays.h"
 #include "recording_window.h"
+#include "run_options.h"
 #include "text/text_ops.h"
 
 namespace ombrik {
@@ -35,18 +36,19 @@ class Extraction : public ::testing::Test {
     service_ = nullptr;
   }
   void SetUp() override {
-    setenv("OMBRIK_API_ORIGIN", service_->Origin().c_str(), 1);
+    origin_ = service_->Origin();
     service_->ClearRequests();
     ReleaseTrackArrays();
   }
-  void TearDown() override { unsetenv("OMBRIK_API_ORIGIN"); }
 
   RecordingWindow Extract(const std::string& link) {
     RecordingWindow window;
     window.edits[Control::编辑框_URL] = TextFromUtf8(link);
-    OnExtractTrackList(window);
+    OnExtractTrackList(window, testing::ExtractionReaching(origin_, service_->CertificatePem()));
     return window;
   }
+
+  std::string origin_;
 
   std::vector<std::string> Targets() const {
     std::vector<std::string> targets;
@@ -121,8 +123,9 @@ TEST_F(Extraction, APageBrokenByDecodingIsReadUndecoded) {
 TEST_F(Extraction, LinkWithQueryAndRepeatedPressGiveOneList) {
   RecordingWindow window;
   window.edits[Control::编辑框_URL] = "https://www.ombrik-demo.example/album/1000005/?from=share#top";
-  OnExtractTrackList(window);
-  OnExtractTrackList(window);
+  const ExtractionOptions options = testing::ExtractionReaching(origin_, service_->CertificatePem());
+  OnExtractTrackList(window, options);
+  OnExtractTrackList(window, options);
   EXPECT_EQ(window.rows.size(), 5u);
   ExpectArraysMatchRows(window);
   EXPECT_EQ(Targets().front(), PageQuery("1000005", 1, 2));
@@ -133,7 +136,7 @@ TEST_F(Extraction, EmptyLinkEmptiesTheListAndSaysSo) {
   ASSERT_EQ(window.rows.size(), 5u);
   service_->ClearRequests();
   window.edits[Control::编辑框_URL] = "//";
-  OnExtractTrackList(window);
+  OnExtractTrackList(window, testing::ExtractionReaching(origin_, service_->CertificatePem()));
   EXPECT_TRUE(window.rows.empty());
   EXPECT_EQ(TrackTitles.Size(), 0);
   ASSERT_EQ(window.messages.size(), 1u);
@@ -182,7 +185,7 @@ TEST_F(Extraction, UnreachableServiceShowsOneBoxAndAnEmptyList) {
     svc::AlbumService closed(svc::ServiceOptions{});
     port = closed.Port();
   }
-  setenv("OMBRIK_API_ORIGIN", ("https://127.0.0.1:" + std::to_string(port)).c_str(), 1);
+  origin_ = "https://127.0.0.1:" + std::to_string(port);
   RecordingWindow window = Extract("1000250");
   EXPECT_EQ(TextToUtf8(window.caption), "音频列表（共个）:");
   ASSERT_EQ(window.messages.size(), 1u);

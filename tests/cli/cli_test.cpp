@@ -51,7 +51,7 @@ class Child {
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> envp;
     for (char** e = environ; *e != nullptr; ++e) {
-      if (!std::string_view{*e}.starts_with("OMBRIK_API_ORIGIN=")) envp.push_back(*e);
+      if (!std::string_view{*e}.starts_with("OMBRIK_")) envp.push_back(*e);
     }
     for (const auto& [name, value] : env) envp.push_back(name + "=" + value);
 
@@ -179,16 +179,27 @@ class Cli : public ::testing::Test {
       }
     };
     service_ = new svc::AlbumService(options);
+    trust_ = new TempDir;
+    caFile_ = Trust(*service_, *trust_);
+  }
+  // Writes the service's own certificate where the program can be told to trust it.
+  static std::string Trust(const svc::AlbumService& service, const TempDir& dir) {
+    const std::string file = dir / ("ca-" + std::to_string(service.Port()) + ".pem");
+    WriteFile(file, service.CertificatePem());
+    return file;
   }
   static void TearDownTestSuite() {
     delete service_;
     service_ = nullptr;
+    delete trust_;
+    trust_ = nullptr;
   }
   void SetUp() override { service_->ClearRequests(); }
 
   // Runs the program with --api-origin pointing at the service.
   Result Run(std::vector<std::string> args) {
     args.push_back("--api-origin=" + service_->Origin());
+    args.push_back("--cacert=" + caFile_);
     return Child(args, dir_.path().string()).Wait();
   }
 
@@ -201,11 +212,15 @@ class Cli : public ::testing::Test {
   }
 
   static svc::AlbumService* service_;
+  static TempDir* trust_;
+  static std::string caFile_;
   static std::mutex healMutex_;
   static std::set<std::string> heal_;
   TempDir dir_;
 };
 svc::AlbumService* Cli::service_ = nullptr;
+TempDir* Cli::trust_ = nullptr;
+std::string Cli::caFile_;
 std::mutex Cli::healMutex_;
 std::set<std::string> Cli::heal_;
 
@@ -228,7 +243,7 @@ TEST_F(Cli, AwkwardTitlesReadAsTheWindowShowsThemInBothFormats) {
                                         "上/下：A\\B*C?D<E>F|G", "春　天"};
   // The service's origin from the environment this time.
   const Result tabs = Child({"list", "2000001"}, dir_.path().string(),
-                            {{"OMBRIK_API_ORIGIN", service_->Origin()}})
+                            {{"OMBRIK_API_ORIGIN", service_->Origin()}, {"OMBRIK_CA_FILE", caFile_}})
                           .Wait();
   const Result json = Run({"list", "--json", "2000001"});
   ASSERT_EQ(tabs.status, 0) << tabs.err;
@@ -317,6 +332,18 @@ TEST_F(Cli, ExitStatuses) {
   EXPECT_EQ(r.out, "");
 }
 
+TEST_F(Cli, CertificatesAreCheckedUnlessTrustedOrTurnedOff) {
+  const std::string origin = "--api-origin=" + service_->Origin();
+  Result r = Child({"list", "1000005", origin}, dir_.path().string()).Wait();
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("no track list for album 1000005: certificate not trusted"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("网页Json数据格式不正确！  (certificate not trusted)"), std::string::npos) << r.err;
+  EXPECT_EQ(Child({"list", "1000005", origin, "--cacert", caFile_}, dir_.path().string()).Wait().status, 0);
+  EXPECT_EQ(Child({"list", "1000005", origin}, dir_.path().string(), {{"OMBRIK_CA_FILE", caFile_}}).Wait().status, 0);
+  EXPECT_EQ(Child({"list", "1000005", origin, "--insecure"}, dir_.path().string()).Wait().status, 0);
+  EXPECT_EQ(Child({"list", "1000005", origin}, dir_.path().string(), {{"OMBRIK_INSECURE", "1"}}).Wait().status, 0);
+}
+
 TEST_F(Cli, HelpAndVersionGoToStandardOutput) {
   Result r = Run({"--version"});
   EXPECT_EQ(r.out, "Ombrik 1.0.0.0\n");
@@ -370,7 +397,8 @@ TEST_F(Cli, AStopSignalMidFileLeavesNoPartialFileAndTriesNoMoreTracks) {
     SCOPED_TRACE(signal);
     WriteFile(dir_ / stalled, "the old file");
     service_->ClearRequests();
-    Child child({"get", "6000099", "-j", "1", "--retries", "0", "--api-origin", service_->Origin()}, dir_.path().string());
+    Child child({"get", "6000099", "-j", "1", "--retries", "0", "--api-origin", service_->Origin(), "--cacert", caFile_},
+                dir_.path().string());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     const auto stallStarted = [] {
       for (const auto& r : service_->Requests()) {
@@ -400,7 +428,8 @@ TEST_F(Cli, AKilledDownloadIsContinuedWhereItStopped) {
   svc::ServiceOptions slow;
   slow.fileBytesPerSecond = 16 * 1024;
   svc::AlbumService service(slow);
-  const std::vector<std::string> args{"get", "6000004", "-j", "1", "--api-origin", service.Origin()};
+  const std::vector<std::string> args{"get", "6000004", "-j", "1", "--api-origin", service.Origin(),
+                                      "--cacert", Trust(service, *trust_)};
   const std::string first = "/audio/6000004/1.wav";
   const auto sentOfFirst = [&service, &first] {
     std::uint64_t sent = 0;
@@ -450,7 +479,9 @@ TEST_F(Cli, JobsRunTransfersAtOnce) {
   for (const int jobs : {1, 3}) {
     SCOPED_TRACE(jobs);
     TempDir out;
-    Child child({"get", "6000004", "-j", std::to_string(jobs), "--api-origin", service.Origin()}, out.path().string());
+    Child child({"get", "6000004", "-j", std::to_string(jobs), "--api-origin", service.Origin(), "--cacert",
+                 Trust(service, *trust_)},
+                out.path().string());
     int most = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (out.Entries().size() < 4 && std::chrono::steady_clock::now() < deadline) {

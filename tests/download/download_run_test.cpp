@@ -11,6 +11,7 @@
 #include "catalogue/extraction.h"
 #include "catalogue/track_arrays.h"
 #include "recording_window.h"
+#include "run_options.h"
 #include "temp_dir.h"
 #include "web/network_wait.h"
 
@@ -33,19 +34,16 @@ class DownloadRun : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { service_ = new svc::AlbumService(svc::ServiceOptions{}); }
   static void TearDownTestSuite() { delete service_; }
-  void SetUp() override {
-    setenv("OMBRIK_API_ORIGIN", service_->Origin().c_str(), 1);
-    ReleaseTrackArrays();
-  }
-  void TearDown() override { unsetenv("OMBRIK_API_ORIGIN"); }
+  void SetUp() override { ReleaseTrackArrays(); }
+  static DownloadRunOptions Options() { return testing::DownloadTrusting(service_->CertificatePem()); }
 
   // Extracts the album into the window, then downloads it into `folder`.
   void Run(const std::string& album, const std::string& folder) {
     window_.edits[Control::编辑框_URL] = TextFromUtf8(album);
-    OnExtractTrackList(window_);
+    OnExtractTrackList(window_, testing::ExtractionReaching(service_->Origin(), service_->CertificatePem()));
     window_.edits[Control::编辑框_下载目录] = TextFromUtf8(folder);
     window_.enableCalls.clear();
-    OnDownloadAll(window_);
+    OnDownloadAll(window_, Options());
   }
 
   static svc::AlbumService* service_;
@@ -98,7 +96,7 @@ TEST_F(DownloadRun, RunsThatCannotStart) {
     RecordingWindow window;
     ReleaseTrackArrays();
     window.edits[Control::编辑框_下载目录] = TextFromUtf8(dir_.path().string());
-    OnDownloadAll(window);
+    OnDownloadAll(window, Options());
     EXPECT_TRUE(window.messages.empty());
     EXPECT_EQ(window.status, "   下载中断，请检查下载目录是否正确！！"_t);
   }

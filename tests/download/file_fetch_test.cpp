@@ -41,22 +41,25 @@ class FileFetch : public ::testing::Test {
     delete https_;
     delete http_;
   }
-  void SetUp() override {
-    saved_ = GetNetworkTimeouts();
-    SetNetworkTimeouts({std::chrono::milliseconds(5000), std::chrono::milliseconds(1000)});
-    https_->ClearRequests();
+  void SetUp() override { https_->ClearRequests(); }
+
+  // Trusts the HTTPS service's own certificate; stalls end within a second.
+  static FetchSettings Settings() {
+    FetchSettings settings;
+    settings.network.caPem = https_->CertificatePem();
+    settings.network.connectTimeout = std::chrono::milliseconds(5000);
+    settings.network.stallTimeout = std::chrono::milliseconds(1000);
+    return settings;
   }
-  void TearDown() override { SetNetworkTimeouts(saved_); }
 
   static std::string Url(const std::string& path) { return https_->Origin() + path; }
   static bool Download(const std::string& url, const std::string& path,
                        ExistingFileMode mode = ExistingFileMode::ReplaceExisting) {
-    return DownloadFile(TextFromUtf8(url), TextFromUtf8(path), mode);
+    return FetchFile(TextFromUtf8(url), TextFromUtf8(path), mode, Settings()).outcome != TrackOutcome::Failed;
   }
 
   static svc::AlbumService* https_;
   static svc::AlbumService* http_;
-  NetworkTimeouts saved_;
   TempDir dir_;
 };
 svc::AlbumService* FileFetch::https_ = nullptr;
@@ -111,7 +114,7 @@ TEST_F(FileFetch, ExistingFileModes) {
   WriteFile(dir_ / "b.wav", "taken");
   // All 99 numbered names taken: the track fails and nothing is overwritten.
   https_->ClearRequests();
-  const TrackReport full = FetchFile(TextFromUtf8(good), TextFromUtf8(dir_ / "b.wav"), ExistingFileMode::NumberedName);
+  const TrackReport full = FetchFile(TextFromUtf8(good), TextFromUtf8(dir_ / "b.wav"), ExistingFileMode::NumberedName, Settings());
   EXPECT_EQ(full.outcome, TrackOutcome::Failed);
   EXPECT_EQ(full.failure.cause, FailureCause::NoFreeName);
   EXPECT_EQ(ReadFile(dir_ / "b(99).wav"), "taken");
@@ -153,7 +156,9 @@ TEST_F(FileFetch, AWriteFailureMidTransferKeepsTheOldFile) {
   WriteFile(dir_ / "old.wav", "the user's file");
   // A fresh process with a file-size limit far below the tone's size: the write fails part-way.
   // (A forked copy of this process would inherit the server threads' locks.)
-  std::vector<std::string> args{OMBRIK_FETCH_ONCE, Url("/audio/6000004/3.wav"), dir_ / "old.wav", "4096"};
+  const std::string trust = dir_ / "ca.pem";
+  WriteFile(trust, https_->CertificatePem());
+  std::vector<std::string> args{OMBRIK_FETCH_ONCE, Url("/audio/6000004/3.wav"), dir_ / "old.wav", "4096", trust};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -165,7 +170,7 @@ TEST_F(FileFetch, AWriteFailureMidTransferKeepsTheOldFile) {
   EXPECT_EQ(WEXITSTATUS(status), 1) << "the download should have failed";
   EXPECT_EQ(ReadFile(dir_ / "old.wav"), "the user's file");
   // What was written stays for the next try to continue.
-  EXPECT_EQ(dir_.Entries(), (std::vector<std::string>{"old.wav", "old.wav.part"}));
+  EXPECT_EQ(dir_.Entries(), (std::vector<std::string>{"ca.pem", "old.wav", "old.wav.part"}));
   EXPECT_EQ(ReadFile(dir_ / "old.wav.part").size(), 4096u);
 }
 
@@ -196,13 +201,13 @@ TEST_F(FileFetch, APartFileIsContinuedOnlyWhileItsVersionHolds) {
     const std::string half = std::to_string(first.size() / 2);
     WriteFile(dir_ / "t.wav", "the user's file");
 
-    const TrackReport cut = FetchFile(TextFromUtf8(Url(path)), TextFromUtf8(dir_ / "t.wav"), ExistingFileMode::ReplaceExisting);
+    const TrackReport cut = FetchFile(TextFromUtf8(Url(path)), TextFromUtf8(dir_ / "t.wav"), ExistingFileMode::ReplaceExisting, Settings());
     EXPECT_EQ(cut.failure.cause, FailureCause::ShortBody);
     EXPECT_EQ(ReadFile(dir_ / "t.wav"), "the user's file");
     EXPECT_EQ(ReadFile(dir_ / "t.wav.part"), first.substr(0, first.size() / 2));
 
     https_->ClearRequests();
-    const TrackReport done = FetchFile(TextFromUtf8(Url(path)), TextFromUtf8(dir_ / "t.wav"), ExistingFileMode::ReplaceExisting);
+    const TrackReport done = FetchFile(TextFromUtf8(Url(path)), TextFromUtf8(dir_ / "t.wav"), ExistingFileMode::ReplaceExisting, Settings());
     EXPECT_EQ(done.outcome, TrackOutcome::Fetched);
     const std::string expected = svc::MakeWavTone(svc::ToneFor("6000105", track, c.version));
     EXPECT_EQ(ReadFile(dir_ / "t.wav"), expected);  // never a splice of two versions
@@ -225,13 +230,13 @@ TEST_F(FileFetch, RetriesWhatCanHealAndObeysRetryAfter) {
   const auto url = [](int track, const char* mode) {
     return TextFromUtf8(Url("/fault/" + std::string(mode) + "/6000105/" + std::to_string(track) + ".wav"));
   };
-  FetchSettings settings;
+  FetchSettings settings = Settings();
   settings.retry.retries = 2;
   settings.retry.firstPause = std::chrono::milliseconds(20);
 
   // Without retries the server's refusal is the track's failure, with its reason.
   https_->ResetFetchCounts();
-  TrackReport r = FetchFile(url(8, "503"), TextFromUtf8(dir_ / "a.wav"), ExistingFileMode::ReplaceExisting);
+  TrackReport r = FetchFile(url(8, "503"), TextFromUtf8(dir_ / "a.wav"), ExistingFileMode::ReplaceExisting, Settings());
   EXPECT_EQ(r.failure.cause, FailureCause::HttpError);
   EXPECT_EQ(Describe(r.failure), "HTTP 503");
 
@@ -297,16 +302,21 @@ TEST_F(FileFetch, TheReasonOfAFailure) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url);
-    const TrackReport r = FetchFile(TextFromUtf8(c.url), TextFromUtf8(dir_ / "a.wav"), ExistingFileMode::ReplaceExisting);
+    const TrackReport r = FetchFile(TextFromUtf8(c.url), TextFromUtf8(dir_ / "a.wav"), ExistingFileMode::ReplaceExisting, Settings());
     EXPECT_EQ(r.outcome, TrackOutcome::Failed);
     EXPECT_EQ(Describe(r.failure), c.reason);
   }
+  // The service's certificate is trusted only when the settings say so.
+  EXPECT_EQ(Describe(FetchFile(TextFromUtf8(Url("/audio/6000004/1.wav")), TextFromUtf8(dir_ / "a.wav"),
+                               ExistingFileMode::ReplaceExisting)
+                         .failure),
+            "certificate not trusted");
   // A second download of the same file at the same time is refused, not interleaved.
   const std::string target = dir_ / "busy.wav";
   const int fd = ::open((target + ".part").c_str(), O_RDWR | O_CREAT, 0644);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::flock(fd, LOCK_EX), 0);
-  EXPECT_EQ(FetchFile(TextFromUtf8(Url("/audio/6000004/1.wav")), TextFromUtf8(target), ExistingFileMode::ReplaceExisting)
+  EXPECT_EQ(FetchFile(TextFromUtf8(Url("/audio/6000004/1.wav")), TextFromUtf8(target), ExistingFileMode::ReplaceExisting, Settings())
                 .failure.cause,
             FailureCause::InUse);
   ::close(fd);

@@ -116,8 +116,6 @@ class HookedWindow : public RecordingWindow {
 class DownloadFaults : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = GetNetworkTimeouts();
-    SetNetworkTimeouts({std::chrono::milliseconds(3000), std::chrono::milliseconds(2000)});
     ReleaseTrackArrays();
     server_.server().Get("/tone.wav", [](const httplib::Request&, httplib::Response& res) {
       res.set_content(kTone, "audio/wav");
@@ -148,9 +146,14 @@ class DownloadFaults : public ::testing::Test {
     });
     server_.Start();
   }
-  void TearDown() override {
-    SetNetworkTimeouts(saved_);
-    ReleaseTrackArrays();
+  void TearDown() override { ReleaseTrackArrays(); }
+
+  // Three seconds to connect, two without a byte.
+  static DownloadRunOptions Options() {
+    DownloadRunOptions options;
+    options.fetch.network.connectTimeout = std::chrono::milliseconds(3000);
+    options.fetch.network.stallTimeout = std::chrono::milliseconds(2000);
+    return options;
   }
 
   // Lists the tracks as the extraction would: numbered downward, title "t<number>".
@@ -175,7 +178,6 @@ class DownloadFaults : public ::testing::Test {
   std::string Url(const std::string& path) const { return server_.BaseUrl() + path; }
 
   testsupport::LoopbackServer server_;
-  NetworkTimeouts saved_;
   TempDir dir_;
 };
 
@@ -203,7 +205,7 @@ TEST_F(DownloadFaults, TransferFaultsFailTheTrackAndKeepTheOldFile) {
     std::filesystem::create_directory(dir_.path());
     WriteFile(dir_ / "2t.wav", "the user's file");
     const auto started = std::chrono::steady_clock::now();
-    OnDownloadAll(w);
+    OnDownloadAll(w, Options());
     const auto took = std::chrono::steady_clock::now() - started;
 
     EXPECT_EQ(Entries(dir_.path()), (std::set<std::string>{"1t.wav", "2t.wav", "3t.wav"}));
@@ -223,7 +225,7 @@ TEST_F(DownloadFaults, TransferFaultsFailTheTrackAndKeepTheOldFile) {
   HookedWindow w;
   List(w, {Url("/slow.wav")});
   w.edits[Control::编辑框_下载目录] = Text(dir_.path().string());
-  OnDownloadAll(w);
+  OnDownloadAll(w, Options());
   EXPECT_EQ(ReadFile(dir_ / "1t.wav"), kTone);
 }
 
@@ -256,7 +258,7 @@ TEST_F(DownloadFaults, AFullDiskFailsTheTrackAndTheNextOneStillFits) {
   List(w, {Url("/big.wav"), Url("/tone.wav")});
   WriteFile((music / "2t.wav").string(), "the user's file");
   w.edits[Control::编辑框_下载目录] = Text(music.string());
-  OnDownloadAll(w);
+  OnDownloadAll(w, Options());
   EXPECT_EQ(Entries(music), (std::set<std::string>{"1t.wav", "2t.wav"}));
   EXPECT_EQ(ReadFile((music / "2t.wav").string()), "the user's file");
   EXPECT_EQ(ReadFile((music / "1t.wav").string()), kTone);
@@ -279,7 +281,7 @@ TEST_F(DownloadFaults, AFolderMadeReadOnlyDuringTheRun) {
     }
   };
   w.afterFailure = [&] { ASSERT_TRUE(disk.SetReadOnly(false)); };
-  OnDownloadAll(w);
+  OnDownloadAll(w, Options());
   EXPECT_EQ(Entries(music), (std::set<std::string>{"1t.wav", "2t.wav", "3t.wav"}));
   EXPECT_EQ(ReadFile((music / "2t.wav").string()), "the user's file");
   EXPECT_EQ(ReadFile((music / "1t.wav").string()), kTone);
@@ -298,7 +300,7 @@ TEST_F(DownloadFaults, ATargetReplacedByAFolderBetweenTwoTracks) {
       WriteFile(dir_ / "2t.wav/inside", "kept");
     }
   };
-  OnDownloadAll(w);
+  OnDownloadAll(w, Options());
   EXPECT_TRUE(std::filesystem::is_directory(dir_ / "2t.wav"));
   EXPECT_EQ(ReadFile(dir_ / "2t.wav/inside"), "kept");
   EXPECT_EQ(Entries(dir_.path()), (std::set<std::string>{"1t.wav", "2t.wav", "3t.wav"}));

@@ -43,22 +43,25 @@ class HostileAnswers : public ::testing::Test {
     service_ = nullptr;
   }
   void SetUp() override {
-    saved_ = GetNetworkTimeouts();
-    SetNetworkTimeouts({std::chrono::milliseconds(3000), std::chrono::milliseconds(3000)});
-    setenv("OMBRIK_API_ORIGIN", service_->Origin().c_str(), 1);
     ReleaseTrackArrays();
     service_->ClearRequests();
   }
-  void TearDown() override {
-    unsetenv("OMBRIK_API_ORIGIN");
-    SetNetworkTimeouts(saved_);
-    ReleaseTrackArrays();
+  void TearDown() override { ReleaseTrackArrays(); }
+
+  // Three seconds to connect and without a byte: a hang shows as a slow test, not a stuck one.
+  static NetworkSettings Network() {
+    NetworkSettings network;
+    network.connectTimeout = network.stallTimeout = std::chrono::milliseconds(3000);
+    return network;
   }
 
   static RecordingWindow Extract(const std::string& album) {
     RecordingWindow window;
     window.edits[Control::编辑框_URL] = TextFromUtf8("https://www.example/album/" + album);
-    OnExtractTrackList(window);
+    ExtractionOptions options;
+    options.apiOrigin = TextFromUtf8(service_->Origin());
+    options.network = Network();
+    OnExtractTrackList(window, options);
     // Whatever came back, the shared arrays and the list agree.
     EXPECT_EQ(TrackTitles.Size(), window.RowCount());
     EXPECT_EQ(TrackPlayPaths.Size(), window.RowCount());
@@ -66,7 +69,6 @@ class HostileAnswers : public ::testing::Test {
   }
 
   static HostileService* service_;
-  NetworkTimeouts saved_;
 };
 HostileService* HostileAnswers::service_ = nullptr;
 
@@ -222,7 +224,9 @@ TEST_F(HostileAnswers, TitlesAndPlayAddressesStayInsideTheChosenFolder) {
   std::filesystem::create_directory(music / "15€");
   w.edits[Control::编辑框_下载目录] = TextFromUtf8(music.string());
   service_->ClearRequests();
-  OnDownloadAll(w);
+  DownloadRunOptions download;
+  download.fetch.network = Network();
+  OnDownloadAll(w, download);
 
   EXPECT_TRUE(std::filesystem::is_empty(music / "15€"));
   std::filesystem::remove(music / "15€");

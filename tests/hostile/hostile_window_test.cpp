@@ -37,9 +37,10 @@ std::string Utf8(const QString& s) { return s.toStdString(); }
 class HostileWindow : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("OMBRIK_API_ORIGIN", service_.Origin().c_str(), 1);
     ReleaseTrackArrays();
-    window_ = std::make_unique<MainWindow>(dialogs_, ProgramRunHandlers());
+    ProgramSettings settings;
+    settings.apiOrigin = TextFromUtf8(service_.Origin());
+    window_ = std::make_unique<MainWindow>(dialogs_, ProgramRunHandlers(settings));
     SetNetworkWaitHook([this] {
       ++waits_;
       window_->PumpIfDue();
@@ -51,7 +52,6 @@ class HostileWindow : public ::testing::Test {
     SetNetworkWaitHook({});
     window_.reset();
     ReleaseTrackArrays();
-    unsetenv("OMBRIK_API_ORIGIN");
   }
 
   template <typename W = QWidget>

@@ -27,7 +27,6 @@ size_t Collect(char* data, size_t size, size_t count, void* out) {
 class TransferTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    SetNetworkTimeouts({});
     SetNetworkWaitHook({});
     ResetNetworkCancel();
   }
@@ -81,9 +80,10 @@ TEST_F(TransferTest, OnlyHttpAndHttpsAreEverRead) {
 
 TEST_F(TransferTest, HandshakeThatNeverEndsHitsTheConnectTimeout) {
   // The wire server accepts and then waits for a request line that a TLS client never sends.
-  SetNetworkTimeouts({std::chrono::seconds(1), std::chrono::seconds(60)});
+  NetworkSettings settings;
+  settings.connectTimeout = std::chrono::seconds(1);
   WireServer server;
-  Transfer transfer;
+  Transfer transfer(settings);
   const std::string url = "https://127.0.0.1:" + std::to_string(server.port()) + "/";
   curl_easy_setopt(transfer.handle(), CURLOPT_URL, url.c_str());
   EXPECT_EQ(transfer.Perform(), CURLE_OPERATION_TIMEDOUT);

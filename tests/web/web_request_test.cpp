@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "proxies.h"
+#include "temp_dir.h"
 #include "testsupport/loopback_server.h"
 #include "text/text_ops.h"
 #include "text_printing.h"
@@ -32,9 +33,14 @@ const Text kNoHeaders = BlankText(5000);
 
 class WebRequestTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    SetNetworkTimeouts({});
-    SetNetworkWaitHook({});
+  void TearDown() override { SetNetworkWaitHook({}); }
+
+  // Time-outs short enough for a test: 5 s to connect, 1 s without a byte.
+  static WebRequestParams Impatient() {
+    WebRequestParams params;
+    params.network.connectTimeout = std::chrono::seconds(5);
+    params.network.stallTimeout = std::chrono::seconds(1);
+    return params;
   }
 };
 
@@ -274,11 +280,13 @@ TEST_F(WebRequestTest, RedirectsCrossFromHttpToHttpsAndBack) {
   });
   plain.Start();
 
-  EXPECT_EQ(Str(WebRequest(Text(plain.BaseUrl() + "/start"))), "ok");
+  WebRequestParams params;
+  params.network.caPem = certificate.CertificatePem();
+  EXPECT_EQ(Str(WebRequest(Text(plain.BaseUrl() + "/start"), params)), "ok");
   EXPECT_EQ(end.Last().target, "/end");
 }
 
-TEST_F(WebRequestTest, CertificateProblemsNeverStopARequest) {
+TEST_F(WebRequestTest, CertificatesAreVerifiedUnlessTheUserSaysOtherwise) {
   CertificateOptions wrongName;
   wrongName.commonName = "other.example";
   wrongName.dnsNames = {"other.example"};
@@ -286,12 +294,24 @@ TEST_F(WebRequestTest, CertificateProblemsNeverStopARequest) {
   CertificateOptions expired;
   expired.notBefore = std::chrono::hours(-48);
   expired.notAfter = std::chrono::hours(-24);
-  struct Case {
+  enum Trust { None, Pem, File, Insecure };
+  const struct Case {
     const char* name;
     CertificateOptions options;
+    Trust trust;
+    bool works;
+  } cases[] = {
+      {"unknown issuer", {}, None, false},
+      {"trusted as text", {}, Pem, true},
+      {"trusted as a file", {}, File, true},
+      {"checks off", {}, Insecure, true},
+      {"trusted, but for another name", wrongName, Pem, false},
+      {"wrong name, checks off", wrongName, Insecure, true},
+      {"trusted, but expired", expired, Pem, false},
+      {"expired, checks off", expired, Insecure, true},
   };
-  for (const Case& c : {Case{"self-signed", {}}, Case{"wrong name", wrongName},
-                        Case{"expired", expired}}) {
+  testing::TempDir dir;
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SelfSignedCertificate certificate(c.options);
     LoopbackServer server(certificate);
@@ -300,8 +320,17 @@ TEST_F(WebRequestTest, CertificateProblemsNeverStopARequest) {
     });
     server.Start();
     WebRequestParams params;
-    EXPECT_EQ(Str(WebRequest(Text(server.BaseUrl() + "/hello"), params)), "hello over tls");
-    EXPECT_TRUE(TextStartsWith(params.returnedHeaders, "HTTP/1.1 200 OK\r\n"));
+    if (c.trust == Pem) params.network.caPem = certificate.CertificatePem();
+    if (c.trust == File) {
+      params.network.caFile = dir / "ca.pem";
+      testing::WriteFile(params.network.caFile, certificate.CertificatePem());
+    }
+    params.network.verifyCertificates = c.trust != Insecure;
+    EXPECT_EQ(Str(WebRequest(Text(server.BaseUrl() + "/hello"), params)), c.works ? "hello over tls" : "");
+    EXPECT_EQ(params.failure.cause, c.works ? FailureCause::None : FailureCause::CertificateNotTrusted);
+    if (!c.works) {
+      EXPECT_EQ(Describe(params.failure), "certificate not trusted");
+    }
   }
 }
 
@@ -347,6 +376,7 @@ TEST_F(WebRequestTest, ThreeProxyFormsCarryRequests) {
     WebRequestParams params;
     params.proxy = Text(c.proxy);
     params.socksProxy = c.socks;
+    params.network.caPem = certificate.CertificatePem();
     EXPECT_EQ(Str(WebRequest(Text(c.url), params)), c.body);
   }
 }
@@ -447,7 +477,6 @@ TEST_F(WebRequestTest, HeaderBlockAbove4999BytesIsBlanked) {
 }
 
 TEST_F(WebRequestTest, StalledAnswerEndsAfterTheStallTime) {
-  SetNetworkTimeouts({std::chrono::seconds(5), std::chrono::seconds(1)});
   const std::string reply = HttpResponse(200, "OK", {}, "partial body");
   struct Case {
     const char* name;
@@ -459,7 +488,7 @@ TEST_F(WebRequestTest, StalledAnswerEndsAfterTheStallTime) {
                         Case{"inside the body", reply.size() - 5, "partial", true}}) {
     SCOPED_TRACE(c.name);
     WireServer server([&](const WireRequest&) { return WireReply{reply, c.stallAfter}; });
-    WebRequestParams params;
+    WebRequestParams params = Impatient();
     // Returning at all is the point: the server would hold the connection until destroyed.
     EXPECT_EQ(Str(WebRequest(Text(server.Url("/stall")), params)), c.body);
     EXPECT_EQ(params.returnedHeaders != kNoHeaders, c.headers);
@@ -467,7 +496,6 @@ TEST_F(WebRequestTest, StalledAnswerEndsAfterTheStallTime) {
 }
 
 TEST_F(WebRequestTest, SlowAnswerCompletesAndTheWindowHookKeepsRunning) {
-  SetNetworkTimeouts({std::chrono::seconds(5), std::chrono::seconds(1)});
   std::atomic<int> calls = 0;
   SetNetworkWaitHook([&] { ++calls; });
   // Eight pieces 150 ms apart: longer than the stall time in total, never silent for as long.
@@ -475,7 +503,8 @@ TEST_F(WebRequestTest, SlowAnswerCompletesAndTheWindowHookKeepsRunning) {
     return WireReply{HttpResponse(200, "OK", {}, std::string(400, 's')), std::string::npos, false,
                      std::chrono::milliseconds(150)};
   });
-  EXPECT_EQ(Str(WebRequest(Text(server.Url("/slow")))), std::string(400, 's'));
+  WebRequestParams params = Impatient();
+  EXPECT_EQ(Str(WebRequest(Text(server.Url("/slow")), params)), std::string(400, 's'));
   // 1.2 s of waiting; a turn at least every 100 ms gives about a dozen calls.
   EXPECT_GE(calls.load(), 6);
 }

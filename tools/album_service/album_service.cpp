@@ -113,10 +113,11 @@ RangeAsk ParseRange(std::string_view value, std::size_t size) {
           static_cast<std::size_t>(std::min<std::uint64_t>(last.value_or(size - 1), size - 1))};
 }
 
-std::unique_ptr<httplib::Server> MakeServer(Scheme scheme) {
+std::unique_ptr<httplib::Server> MakeServer(Scheme scheme, std::string& certificatePem) {
   if (scheme == Scheme::Http) return std::make_unique<httplib::Server>();
   // The server takes its own references to the certificate and key.
   const testsupport::SelfSignedCertificate certificate;
+  certificatePem = certificate.CertificatePem();
   return std::make_unique<httplib::SSLServer>(certificate.certificate(), certificate.key());
 }
 
@@ -142,6 +143,7 @@ struct AlbumService::State {
   std::atomic<bool> listenerDone{false};
   int port = 0;
   std::string origin;
+  std::string certificatePem;
 
   // A logged request and the live count of its body bytes.
   struct Logged {
@@ -466,7 +468,7 @@ AlbumService::AlbumService(ServiceOptions options) : state_(std::make_unique<Sta
   if (!IsLoopbackHost(s.options.host)) {
     throw std::runtime_error("not a loopback address: " + s.options.host);
   }
-  s.server = MakeServer(s.options.scheme);
+  s.server = MakeServer(s.options.scheme, s.certificatePem);
   if (!s.server->is_valid()) throw std::runtime_error("cannot set up the TLS server");
   s.Install();
   // Stalled and delayed answers each hold a worker thread; keep enough for a test's worth.
@@ -528,6 +530,7 @@ void AlbumService::Stop() {
 
 int AlbumService::Port() const { return state_->port; }
 std::string AlbumService::Origin() const { return state_->origin; }
+std::string AlbumService::CertificatePem() const { return state_->certificatePem; }
 std::string AlbumService::PlayOrigin() const { return state_->PlayOrigin(); }
 std::string AlbumService::PageServiceUrl() const { return state_->origin + kPagePath; }
 

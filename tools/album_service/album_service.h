@@ -77,6 +77,8 @@ class AlbumService {
   int Port() const;
   std::string Origin() const;      // "https://127.0.0.1:PORT", "http://[::1]:PORT"
   std::string PlayOrigin() const;  // the origin play addresses start with
+  // The HTTPS listener's self-signed certificate (PEM), for clients to trust; empty for HTTP.
+  std::string CertificatePem() const;
   // "<origin>/m-revision/common/album/queryAlbumTrackRecordsByPage"
   std::string PageServiceUrl() const;
 

@@ -2,7 +2,7 @@
 //
 //   ombrik-album-service [--host 127.0.0.1] [--port N] [--https-port N] [--only http|https]
 //                        [--answer-delay-ms N] [--slow-ms N] [--stall-ms N] [--file-delay-ms N]
-//                        [--file-rate BYTES_PER_SECOND] [--play-origin URL] [--quiet]
+//                        [--file-rate BYTES_PER_SECOND] [--play-origin URL] [--cert-out FILE] [--quiet]
 //
 // Prints the origin of each listener on stdout, HTTPS first, one line each, then logs every
 // request to stderr ("GET /audio/6000004/1.wav 200").
@@ -10,6 +10,8 @@
 
 #include <charconv>
 #include <cstdio>
+#include <fstream>
+#include <stdexcept>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -29,7 +31,8 @@ using ombrik::albumservice::ServiceOptions;
 constexpr std::string_view kUsage =
     "usage: ombrik-album-service [--host ADDR] [--port N] [--https-port N] [--only http|https]\n"
     "                            [--answer-delay-ms N] [--slow-ms N] [--stall-ms N] [--file-delay-ms N]\n"
-    "                            [--file-rate BYTES_PER_SECOND] [--play-origin URL] [--quiet]\n"
+    "                            [--file-rate BYTES_PER_SECOND] [--play-origin URL] [--cert-out FILE]\n"
+    "                            [--quiet]\n"
     "  --host ADDR           loopback address to listen on (default 127.0.0.1; ::1 for IPv6)\n"
     "  --port N              HTTP port (default 0: any free port)\n"
     "  --https-port N        HTTPS port, self-signed (default 0: any free port)\n"
@@ -40,6 +43,7 @@ constexpr std::string_view kUsage =
     "  --file-delay-ms N     wait N ms before every file answer (default 0)\n"
     "  --file-rate N         send each file answer at most N bytes a second (default 0: no limit)\n"
     "  --play-origin URL     origin of the play addresses (default: the listener's own)\n"
+    "  --cert-out FILE       write the HTTPS certificate (PEM) there, for clients to trust\n"
     "  --quiet               do not log requests\n"
     "The demo album is 3921767; every album id and file fault mode is listed in\n"
     "tools/album_service/albums.h.\n";
@@ -51,6 +55,7 @@ struct Config {
   bool http = true;
   bool https = true;
   bool quiet = false;
+  std::string certOut;
 };
 
 std::optional<int> Number(std::string_view text, int max) {
@@ -76,6 +81,8 @@ std::optional<std::string> ParseArguments(const std::vector<std::string_view>& a
     std::optional<int> n;
     if (flag == "--host") {
       config.base.host = value;
+    } else if (flag == "--cert-out") {
+      config.certOut = value;
     } else if (flag == "--play-origin") {
       config.base.playOrigin = value;
       while (config.base.playOrigin.ends_with('/')) config.base.playOrigin.pop_back();
@@ -139,6 +146,11 @@ int main(int argc, char** argv) {
       options.scheme = scheme;
       options.port = scheme == Scheme::Https ? config.httpsPort : config.httpPort;
       services.push_back(std::make_unique<AlbumService>(options));
+      if (scheme == Scheme::Https && !config.certOut.empty()) {
+        std::ofstream out(config.certOut, std::ios::binary | std::ios::trunc);
+        out << services.back()->CertificatePem();
+        if (!out.flush()) throw std::runtime_error("cannot write " + config.certOut);
+      }
       std::cout << services.back()->Origin() << std::endl;
     }
   } catch (const std::exception& error) {
