@@ -33,6 +33,14 @@ ombrik_install_gzipped(${PROJECT_SOURCE_DIR}/packaging/debian/changelog
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/ombrik)
 
+if(OMBRIK_BUILD_TESTS)
+  # The bash completion against the built program's --help, with and without bash-completion.
+  add_test(NAME bash_completion
+           COMMAND bash ${PROJECT_SOURCE_DIR}/tests/packaging/completion_test.sh
+                   ${PROJECT_SOURCE_DIR}/data/bash-completion/ombrik-cli $<TARGET_FILE:ombrik-cli>)
+  set_tests_properties(bash_completion PROPERTIES TIMEOUT 150)
+endif()
+
 set(CPACK_PACKAGE_NAME ombrik)
 set(CPACK_PACKAGE_VENDOR "Ombrik")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

@@ -53,7 +53,7 @@ check "appstreamcli validate" '^[[:space:]]*[EW]:' appstreamcli validate --no-ne
 check "appstreamcli validate-tree" '^[[:space:]]*[EW]:' appstreamcli validate-tree --no-net "$tree"
 
 # The packaged completion, where bash-completion looks for it, with the packaged program.
-check "bash completion" FAIL bash tests/cli/completion_test.sh \
+check "bash completion" FAIL bash tests/packaging/completion_test.sh \
   "$tree/usr/share/bash-completion/completions/ombrik-cli" "$tree/usr/bin/ombrik-cli"
 
 if [ "$failed" -ne 0 ]; then
