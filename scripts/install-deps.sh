@@ -11,10 +11,11 @@ packages=(
   duktape-dev
   libcpp-httplib-dev libssl-dev openssl
   tinyproxy microsocks
-  fonts-wqy-microhei xvfb xauth x11-utils
+  fonts-wqy-microhei qt6-translations-l10n xvfb xauth x11-utils
   clang-14 libclang-rt-14-dev
   nginx
   dpkg-dev file
+  lintian desktop-file-utils appstream bash-completion
 )
 
 missing=()

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QMessageBox>
 
 namespace ombrik {
@@ -24,6 +25,17 @@ QMessageBox::Icon QtIcon(MessageIcon icon) {
   return QMessageBox::NoIcon;
 }
 
+// Qt's Chinese translations name a folder's type in the dialog's detail view under a context
+// that Qt 6 no longer asks ("Folder" stays English); the chooser shows only folders and roots.
+class ChineseFileTypes final : public QFileIconProvider {
+ public:
+  QString type(const QFileInfo& info) const override {
+    if (info.isRoot()) return QStringLiteral("驱动器");
+    if (info.isDir()) return QStringLiteral("文件夹");
+    return QFileIconProvider::type(info);
+  }
+};
+
 }  // namespace
 
 void QtDialogs::ShowMessage(QWidget* owner, const QString& text, const QString& title,
@@ -38,7 +50,9 @@ void QtDialogs::ShowMessage(QWidget* owner, const QString& text, const QString& 
 }
 
 QString QtDialogs::ChooseFolder(QWidget* owner, const QString& title, const QString& start) {
+  ChineseFileTypes fileTypes;  // outlives the dialog, which does not own it
   QFileDialog dialog(owner, title, start.isEmpty() ? QDir::homePath() : start);
+  dialog.setIconProvider(&fileTypes);
   dialog.setFileMode(QFileDialog::Directory);
   dialog.setOption(QFileDialog::ShowDirsOnly);
   // Qt's own dialog always has the path field; a desktop's native one may hide it.

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QSocketNotifier>
 #include <csignal>
 #include <sys/socket.h>
@@ -82,6 +83,21 @@ class QuitOnSignals {
 
 }  // namespace
 
+QtChineseTexts::QtChineseTexts() {
+  const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+  // qtbase holds the texts of the widgets the window uses (message box, file dialog).
+  if (!translator_.load(QStringLiteral("qtbase_zh_CN"), dir)) {
+    qWarning("Qt's Chinese translations (qtbase_zh_CN) not found in %s; dialogs stay in English",
+             qPrintable(dir));
+    return;
+  }
+  installed_ = QCoreApplication::installTranslator(&translator_);
+}
+
+QtChineseTexts::~QtChineseTexts() {
+  if (installed_) QCoreApplication::removeTranslator(&translator_);
+}
+
 ProgramSettings ProgramSettingsFromEnvironment() {
   const auto variable = [](const char* name) {
     const char* value = std::getenv(name);
@@ -114,6 +130,8 @@ int RunProgram(QApplication& app, StartOptions options) {
   const ExitCleanup cleanup(std::move(options.exitCleanup));
   static_assert(AnsiCodePage == 936, "every Text conversion uses code page 936");
 
+  // Before any widget exists, so every standard text is looked up in Chinese.
+  const QtChineseTexts qtTexts;
   QtDialogs qtDialogs;
   MainWindow window(options.dialogs ? *options.dialogs : qtDialogs, std::move(options.handlers));
   // Transfers wait inside a run; the window paints meanwhile.

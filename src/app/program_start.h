@@ -1,6 +1,7 @@
 // The program's entry: prepares the shared state, opens the window and runs the event loop.
 #pragma once
 
+#include <QTranslator>
 #include <functional>
 
 #include "app/main_window.h"
@@ -36,6 +37,23 @@ struct StartOptions {
   std::function<void()> exitCleanup = ReleaseTrackArrays;
 };
 
+// Qt's own texts (standard dialogs and buttons: 确定, 取消, 选择 ...) in Chinese like the rest of
+// the window, whatever the desktop's language. Installed on the application while it lives.
+class QtChineseTexts {
+ public:
+  QtChineseTexts();
+  ~QtChineseTexts();
+  QtChineseTexts(const QtChineseTexts&) = delete;
+  QtChineseTexts& operator=(const QtChineseTexts&) = delete;
+
+  // False when Qt's translations are not installed: the dialogs then speak English.
+  bool Installed() const { return installed_; }
+
+ private:
+  QTranslator translator_;
+  bool installed_ = false;
+};
+
 // Names the application and its version for Qt and the desktop; before the QApplication.
 void SetApplicationIdentity();
 
@@ -44,7 +62,7 @@ void SetApplicationIdentity();
 int ProgramStart(int& argc, char** argv);
 
 // Everything after Qt's initialisation, on an existing application object: empty arrays, the
-// exit clean-up, the window and the loop. Tests run it in-process.
+// exit clean-up, Qt's Chinese texts, the window and the loop. Tests run it in-process.
 int RunProgram(QApplication& app, StartOptions options);
 
 // The run handlers of the program's two buttons.
