@@ -274,7 +274,10 @@ void TerminalWindow::EndDownload() {
 }
 
 std::string TerminalWindow::Count(int row) const {
-  return "[" + std::to_string(row + 1) + "/" + std::to_string(rows_.size()) + "] ";
+  // Appended piece by piece: GCC 12 warns (wrongly) about the chained operator+ at -O2.
+  std::string count = "[";
+  count.append(std::to_string(row + 1)).append("/").append(std::to_string(rows_.size())).append("] ");
+  return count;
 }
 
 void TerminalWindow::DrawLive(bool force) {
