@@ -1,6 +1,10 @@
 #include "catalogue/extraction.h"
 
 #include <algorithm>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <optional>
 
 #include "catalogue/album_link.h"
 #include "catalogue/track_arrays.h"
@@ -8,6 +12,7 @@
 #include "text/codepage.h"
 #include "text/text_ops.h"
 #include "web/network_wait.h"
+#include "web/transfer.h"
 #include "web/web_request.h"
 
 namespace ombrik {
@@ -42,6 +47,92 @@ Text TrackPath(const Text& index, const char* member) {
 
 Text HttpGetText(const Text& url) { return BytesToText(WebRequest(url)); }
 
+namespace {
+
+// The album's pages, fetched ahead of the one being read: up to `atOnce` requests in flight on
+// one loop, each retried by the policy on its own; answers are taken in page order. Requests
+// still in flight when it goes are cancelled and their answers never read.
+class PagesAhead {
+ public:
+  PagesAhead(const ExtractionOptions& options, const Text& albumId, int pageCount)
+      : options_(options), albumId_(albumId), pageCount_(pageCount) {}
+
+  PageText Take(int page) {
+    while (nextToStart_ <= pageCount_ && nextToStart_ < page + std::max(1, options_.pagesAtOnce)) {
+      auto& slot = pages_[nextToStart_];
+      slot = std::make_unique<Page>();
+      slot->url = TrackPageUrl(albumId_, nextToStart_, options_.apiOrigin);
+      Start(*slot);
+      ++nextToStart_;
+    }
+    Page& wanted = *pages_.at(page);
+    while (!wanted.done) {
+      std::optional<std::chrono::steady_clock::time_point> wakeUp;
+      for (const auto& [number, p] : pages_) {
+        if (p->retryAt && (!wakeUp || *p->retryAt < *wakeUp)) wakeUp = p->retryAt;
+      }
+      for (const TransferLoop::Done& done : loop_.Run(wakeUp)) {
+        for (auto& [number, p] : pages_) {
+          if (p->exchange && p->exchange->transfer() == done.transfer) Ended(*p, done.result);
+        }
+      }
+      const auto now = std::chrono::steady_clock::now();
+      for (auto& [number, p] : pages_) {
+        if (p->retryAt && *p->retryAt <= now) Start(*p);
+      }
+    }
+    PageText text = std::move(wanted.text);
+    pages_.erase(page);
+    return text;
+  }
+
+ private:
+  struct Page {
+    Text url;
+    WebRequestParams params;
+    std::unique_ptr<WebExchange> exchange;
+    int failedTries = 0;
+    std::optional<std::chrono::steady_clock::time_point> retryAt;
+    bool done = false;
+    PageText text;
+  };
+
+  void Start(Page& page) {
+    page.retryAt.reset();
+    page.params = WebRequestParams{};
+    page.params.network = options_.network;
+    page.exchange = std::make_unique<WebExchange>(page.url, page.params);
+    Transfer* transfer = page.exchange->transfer();
+    if (transfer == nullptr || NetworkCancelRequested() || !loop_.Add(*transfer)) {
+      Ended(page, NetworkCancelRequested() ? CURLE_ABORTED_BY_CALLBACK : CURLE_FAILED_INIT);
+    }
+  }
+
+  void Ended(Page& page, CURLcode result) {
+    const Text body = BytesToText(page.exchange->Finish(result));
+    page.exchange.reset();
+    Failure failure = page.params.failure;
+    if (failure.failed() && !NetworkCancelRequested()) {
+      if (const auto pause = RetryPause(options_.retry, ++page.failedTries, failure)) {
+        page.retryAt = std::chrono::steady_clock::now() + *pause;
+        return;
+      }
+    }
+    page.done = true;
+    page.text = {body, failure};
+  }
+
+  const ExtractionOptions& options_;
+  const Text albumId_;
+  const int pageCount_;
+  int nextToStart_ = 1;
+  // Before the loop, so that the loop lets go of the transfers before they are freed.
+  std::map<int, std::unique_ptr<Page>> pages_;
+  TransferLoop loop_;
+};
+
+}  // namespace
+
 PageText FetchPageText(const Text& url, const RetryPolicy& retry, const NetworkSettings& network) {
   for (int failedTries = 0;;) {
     WebRequestParams params;
@@ -75,8 +166,9 @@ void OnExtractTrackList(WindowOperations& window, const ExtractionOptions& optio
 
   const int pageCount = std::min(plan.pageCount, kMaxPages);
   ListingSummary summary{.totalKnown = !totalText.empty(), .total = totalText};
+  PagesAhead pages(options, album.id, pageCount);
   for (int page = 1; page <= pageCount; ++page) {
-    const PageText answer = FetchPageText(TrackPageUrl(album.id, page, options.apiOrigin), options.retry, options.network);
+    const PageText answer = pages.Take(page);
     if (!ParseAnswer(doc, answer.text)) {
       window.PageFailed(page, WhyUnread(answer));
       ++summary.failedPages;

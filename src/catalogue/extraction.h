@@ -27,6 +27,9 @@ struct ExtractionOptions {
   // as failed.
   RetryPolicy retry;
   NetworkSettings network;
+  // Page requests in flight at once, ahead of the page being read; 1 fetches one after the
+  // other. Rows, boxes and captions come out in page order either way.
+  int pagesAtOnce = 4;
 };
 
 // The handler of 按钮_提取音频列表. Empties TrackTitles, TrackPlayPaths and the list, then

@@ -570,8 +570,9 @@ class Runner {
 
   FetchEvents& events_;
   const FetchSettings& settings_;
-  TransferLoop loop_;
+  // Before the loop, so that the loop lets go of the transfers before they are freed.
   std::vector<std::unique_ptr<Job>> jobs_;
+  TransferLoop loop_;
   int nextId_ = 0;
 };
 

@@ -207,21 +207,32 @@ std::string SingleLine(const Text& agent) {
 
 }  // namespace
 
-Bytes WebRequest(const Text& url, WebRequestParams& p) {
+struct WebExchange::State {
+  WebRequestParams& p;
+  Transfer transfer;
+  Response response;
+  HeaderList headerList;
+  bool setUp = false;    // a request could be made at all: outputs are written
+  bool runnable = false;  // and it can be sent
+
+  State(WebRequestParams& params) : p(params), transfer(params.network) {}
+};
+
+WebExchange::WebExchange(const Text& url, WebRequestParams& p) : state_(std::make_unique<State>(p)) {
   Text block = p.normalizeHeaders ? NormalizeHeaderNames(p.headers) : p.headers;
   const int method = (p.method < 0 || p.method > 7) ? kGet : p.method;
   const bool secure = TextToLower(TextLeft(url, 8)) == Text("https://");
   const Text agent = ChooseUserAgent(block);
 
-  Transfer transfer(p.network);
-  CURL* easy = transfer.handle();
-  if (!easy) return {};
+  CURL* easy = state_->transfer.handle();
+  if (!easy) return;
   const Text host = UrlHost(url);
   const int port = UrlPort(url);
   if (host.empty()) {  // no server to connect to
     p.failure = MakeFailure(FailureCause::BadAddress);
-    return {};
+    return;
   }
+  state_->setUp = true;
   const Text path = UrlPath(url);
 
   if (p.completeHeaders) block = CompleteHeaderBlock(block, url, method);
@@ -233,36 +244,52 @@ Bytes WebRequest(const Text& url, WebRequestParams& p) {
     body = &p.postBytes;
   }
 
-  Response response;
+  Response& response = state_->response;
   response.maxBody = p.maxBodyBytes;
   const std::string target = CurlUrl(secure, host, port, path);
-  if (!target.empty()) {
-    HeaderList headerList;
-    FillHeaderList(block, body != nullptr && !body->empty(), headerList);
-    curl_easy_setopt(easy, CURLOPT_URL, target.c_str());
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, p.noRedirect ? 0L : 1L);
-    SetMethod(easy, method, body, response);
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList.get());
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, SingleLine(agent).c_str());
-    SetProxy(easy, p.proxy, p.socksProxy);
-    if (!p.cookies) transfer.UseCookieStore();
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Response::OnBody);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &response);
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Response::OnHeader);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &response);
+  if (target.empty()) return;
+  state_->runnable = true;
+  FillHeaderList(block, body != nullptr && !body->empty(), state_->headerList);
+  curl_easy_setopt(easy, CURLOPT_URL, target.c_str());
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, p.noRedirect ? 0L : 1L);
+  SetMethod(easy, method, body, response);
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, state_->headerList.get());
+  curl_easy_setopt(easy, CURLOPT_USERAGENT, SingleLine(agent).c_str());
+  SetProxy(easy, p.proxy, p.socksProxy);
+  if (!p.cookies) state_->transfer.UseCookieStore();
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Response::OnBody);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &response);
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Response::OnHeader);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, &response);
+}
+
+WebExchange::~WebExchange() = default;
+
+Transfer* WebExchange::transfer() { return state_->runnable ? &state_->transfer : nullptr; }
+
+Bytes WebExchange::Finish(CURLcode result) {
+  WebRequestParams& p = state_->p;
+  if (!state_->setUp) return {};
+  Response& response = state_->response;
+  if (state_->runnable) {
     // Failures show as an empty or short body and missing headers, and in p.failure.
-    p.failure = transfer.FailureOf(transfer.Perform());
+    p.failure = state_->transfer.FailureOf(result);
     if (response.tooLong) p.failure = MakeFailure(FailureCause::TooLarge);
     if (p.failure.failed()) p.failure.retryAfter = response.RetryAfter();
   } else {
     p.failure = MakeFailure(FailureCause::BadAddress);
   }
-
   p.returnedHeaders = response.HeaderBlock();
   p.returnedCookies = ExtractSetCookies(SplitKeepingEmpty(p.returnedHeaders, Text("\r\n")));
   if (p.cookies && p.mergeCookies) p.returnedCookies = MergeCookies(*p.cookies, p.returnedCookies);
   if (response.tooLong) return {};
   return std::move(response.body);
+}
+
+Bytes WebRequest(const Text& url, WebRequestParams& p) {
+  WebExchange exchange(url, p);
+  Transfer* transfer = exchange.transfer();
+  return exchange.Finish(transfer ? transfer->Perform() : CURLE_FAILED_INIT);
 }
 
 Bytes WebRequest(const Text& url) {

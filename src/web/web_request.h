@@ -2,7 +2,10 @@
 // delivered (nothing decoded). Failures are silent: the body is then empty or short.
 #pragma once
 
+#include <curl/curl.h>
+
 #include <cstddef>
+#include <memory>
 #include <optional>
 
 #include "text/text.h"
@@ -55,6 +58,27 @@ struct WebRequestParams {
   // Out: why the request failed (an error status counts), with the server's Retry-After;
   // cause None when it succeeded.
   Failure failure;
+};
+
+class Transfer;
+
+// One WebRequest in steps, so that several can run at once on a TransferLoop: set up, run the
+// transfer (if any), then Finish writes the outputs into the params (which must outlive it)
+// and answers the body, exactly as WebRequest does.
+class WebExchange {
+ public:
+  WebExchange(const Text& url, WebRequestParams& params);
+  ~WebExchange();
+  WebExchange(const WebExchange&) = delete;
+  WebExchange& operator=(const WebExchange&) = delete;
+
+  // Null when there is nothing to send; Finish then reports the failure.
+  Transfer* transfer();
+  Bytes Finish(CURLcode result);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
 };
 
 // Outputs are written only once a request could be set up: a URL without a host gives the

@@ -1,6 +1,10 @@
 #include "catalogue/extraction.h"
 
 #include <gtest/gtest.h>
+#include <chrono>
+#include <thread>
+#include <atomic>
+#include <array>
 
 #include <cstdlib>
 #include <string>
@@ -176,6 +180,40 @@ TEST_F(Extraction, BrokenPagesShortPagesAndUnknownAlbums) {
     EXPECT_EQ(Targets().size(), 2u);
     EXPECT_TRUE(window.rows.empty());
     EXPECT_TRUE(window.messages.empty());
+  }
+}
+
+TEST_F(Extraction, PagesAreFetchedAheadAndReadInOrder) {
+  svc::ServiceOptions delayed;
+  delayed.answerDelay = std::chrono::milliseconds(300);
+  svc::AlbumService slow(delayed);
+  std::vector<std::array<Text, 3>> inOrder;
+  for (const int atOnce : {1, 4}) {
+    SCOPED_TRACE(atOnce);
+    ExtractionOptions options = testing::ExtractionReaching(slow.Origin(), slow.CertificatePem());
+    options.pagesAtOnce = atOnce;
+    RecordingWindow window;
+    window.edits[Control::编辑框_URL] = TextFromUtf8("1000250");
+    std::atomic<int> most = 0;
+    std::atomic<bool> running = true;
+    std::thread watch([&] {
+      while (running) {
+        most = std::max(most.load(), slow.DelayedAnswers());
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    });
+    OnExtractTrackList(window, options);
+    running = false;
+    watch.join();
+    EXPECT_EQ(most, atOnce == 1 ? 1 : 3);  // the album has three pages
+    ASSERT_EQ(window.RowCount(), 250);
+    EXPECT_EQ(window.Row(0), (std::array<std::string, 3>{"250", "第1首", slow.Origin() + "/audio/1000250/1.wav"}));
+    EXPECT_EQ(window.Row(249)[0], "1");
+    if (inOrder.empty()) {
+      inOrder = window.rows;
+    } else {
+      EXPECT_EQ(window.rows, inOrder);
+    }
   }
 }
 

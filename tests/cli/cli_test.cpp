@@ -264,7 +264,7 @@ TEST_F(Cli, AwkwardTitlesReadAsTheWindowShowsThemInBothFormats) {
 }
 
 TEST_F(Cli, GetWritesTheFilesTheWindowWrites) {
-  const Result r = Run({"get", "6000004", "-o", "album"});
+  const Result r = Run({"get", "6000004", "-o", "album", "-j", "1"});
   EXPECT_EQ(r.status, 0) << r.err;
   TempDir& d = dir_;
   const std::vector<std::string> names{"1曲目4正常.wav", "2曲目3正常.wav", "3曲目2正常.wav", "4曲目1正常.wav"};

@@ -148,7 +148,8 @@ TEST_F(HostileAnswers, OddTotalCountsPageSanely) {
       {"beyond every integer", "1e30", Caption("1e+30"), 1, 0},
       {"a string", R"("12")", Caption("12"), 2, 12},  // rows for missing entries stay empty
       {"missing", "", Caption(""), 2, 0},
-      // A claim of a billion tracks: page 2 holds no entry, and that ends the album.
+      // A claim of a billion tracks: page 2 holds no entry, and that ends the album. Pages up
+      // to 5 may have been asked for ahead of it; their answers are not read.
       {"huge but finite", "1e9", Caption("1000000000"), 3, 100},
   };
   int n = 0;
@@ -163,7 +164,13 @@ TEST_F(HostileAnswers, OddTotalCountsPageSanely) {
     service_->ClearRequests();
     RecordingWindow w = Extract(album);
     EXPECT_EQ(TextToUtf8(w.caption), c.caption);
-    EXPECT_EQ(static_cast<int>(service_->Requests().size()), c.requests);
+    const int requests = static_cast<int>(service_->Requests().size());
+    if (c.rows == 100) {
+      EXPECT_GE(requests, c.requests);
+      EXPECT_LE(requests, 6);
+    } else {
+      EXPECT_EQ(requests, c.requests);
+    }
     EXPECT_EQ(w.RowCount(), c.rows);
     EXPECT_TRUE(w.messages.empty());
   }
