@@ -10,7 +10,7 @@ namespace ombrik {
 
 // One GET with the request engine's defaults; the body up to its first zero byte, empty when
 // the request failed.
-Text HttpGetText(const Text& url);
+[[nodiscard]] Text HttpGetText(const Text& url);
 
 // A page of the service: its text (as HttpGetText gives it) and, when the request failed after
 // the policy's retries, why.
@@ -18,7 +18,7 @@ struct PageText {
   Text text;
   Failure failure;
 };
-PageText FetchPageText(const Text& url, const RetryPolicy& retry, const NetworkSettings& network = {});
+[[nodiscard]] PageText FetchPageText(const Text& url, const RetryPolicy& retry, const NetworkSettings& network = {});
 
 struct ExtractionOptions {
   // scheme://host[:port] of the album track service; empty: the built-in one.

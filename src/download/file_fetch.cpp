@@ -12,6 +12,7 @@
 #include <charconv>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -160,16 +161,13 @@ class PartFile {
     return {};
   }
 
-  // Flushes the file, renames it over the target and flushes the folder, so that after a
-  // crash there is either the old target or the whole new one.
+  // Flushes the file and renames it over the target, so that after a crash there is either
+  // the old target or the whole new one. The rename itself is made lasting by flushing the
+  // folder, once per run (FetchFiles). The resume key stays on the file: removing it costs a
+  // metadata write per track, and it only names where the file came from.
   Failure Commit() {
-    ::fremovexattr(fd_, kResumeAttribute);
     if (::fsync(fd_) != 0) return FailureFromErrno(errno);
     if (::rename(path_.c_str(), target_.c_str()) != 0) return FailureFromErrno(errno);
-    if (const int dir = ::open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-      ::fsync(dir);
-      ::close(dir);
-    }
     ::close(fd_);
     fd_ = -1;
     return {};
@@ -428,6 +426,16 @@ class Runner {
  public:
   Runner(FetchEvents& events, const FetchSettings& settings) : events_(events), settings_(settings) {}
 
+  // The folders that received files, flushed so that their renames last.
+  ~Runner() {
+    for (const std::string& folder : folders_) {
+      if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+      }
+    }
+  }
+
   void Run() {
     bool more = true;
     for (;;) {
@@ -523,6 +531,7 @@ class Runner {
         if (Failure f = job.part.Commit(); f.failed()) {
           job.report.failure = f;
         } else {
+          folders_.insert(FolderOf(FileSystemPath(job.target)));
           job.report.outcome = TrackOutcome::Fetched;
           job.report.bytes = job.part.size();
           job.report.failure = {};
@@ -573,6 +582,7 @@ class Runner {
   // Before the loop, so that the loop lets go of the transfers before they are freed.
   std::vector<std::unique_ptr<Job>> jobs_;
   TransferLoop loop_;
+  std::set<std::string> folders_;
   int nextId_ = 0;
 };
 

@@ -67,11 +67,11 @@ class FetchEvents {
 void FetchFiles(FetchEvents& events, const FetchSettings& settings);
 
 // One file. Outcome Fetched, Kept (KeepExisting and the file exists) or Failed.
-TrackReport FetchFile(const Text& url, const Text& path, ExistingFileMode mode,
+[[nodiscard]] TrackReport FetchFile(const Text& url, const Text& path, ExistingFileMode mode,
                       const FetchSettings& settings = {}, const DownloadProgress& progress = {});
 
 // True when the file was written or, with KeepExisting, exists.
-bool DownloadFile(const Text& url, const Text& path, ExistingFileMode mode,
+[[nodiscard]] bool DownloadFile(const Text& url, const Text& path, ExistingFileMode mode,
                   const DownloadProgress& progress = {});
 
 // The last path component's extension, dot included; empty when it has none.

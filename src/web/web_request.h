@@ -74,7 +74,7 @@ class WebExchange {
 
   // Null when there is nothing to send; Finish then reports the failure.
   Transfer* transfer();
-  Bytes Finish(CURLcode result);
+  [[nodiscard]] Bytes Finish(CURLcode result);
 
  private:
   struct State;
