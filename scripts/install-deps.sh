@@ -13,7 +13,7 @@ packages=(
   tinyproxy microsocks
   fonts-wqy-microhei xvfb xauth x11-utils
   clang-14 libclang-rt-14-dev
-  nginx
+  nginx aria2
   dpkg-dev file
 )
 
