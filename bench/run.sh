@@ -1,17 +1,24 @@
 #!/usr/bin/env bash
 # Benchmarks Ombrik against reference tools on loopback and writes bench/RESULTS.md.
 #
-#   bash bench/run.sh [RUNS]      RUNS measured runs of each side (default 7)
+#   bash bench/run.sh [RUNS [SLOW_RUNS]]
+#
+# RUNS measured runs of each side (default 7); SLOW_RUNS (default RUNS) for the slow ones: the
+# rate-limited album with -j 1 (~50 s a run) and the cut-and-resumed 1 GiB file.
 #
 # Builds in release mode (build-bench/), starts the loopback album service (HTTPS) and nginx
 # (HTTP, a temporary configuration) serving generated files, with the album service's play
 # addresses pointing at nginx; runs each benchmark and its reference alternately; prints the
-# table and writes it to bench/RESULTS.md. The generated files (1 GiB + 500 x 256 KiB) are
-# kept in build-bench/bench-data for later runs; OMBRIK_BENCH_DATA names another place.
+# table and writes it to bench/RESULTS.md. nginx has two servers: one at full speed, and one
+# that sends each answer at 2 MiB/s (48 x 2 MiB tracks, for concurrent downloads) and logs the
+# body bytes it sends (for the resumed file). A second album service points its play
+# addresses at the limited server. The generated files (1 GiB + 500 x 256 KiB + 48 x 2 MiB)
+# are kept in build-bench/bench-data for later runs; OMBRIK_BENCH_DATA names another place.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 runs=${1:-7}
+slow_runs=${2:-$runs}
 build=$root/build-bench
 data=${OMBRIK_BENCH_DATA:-$build/bench-data}
 
@@ -48,12 +55,20 @@ if [ ! -f "$data/audio/1000500/500.wav" ]; then
 fi
 chmod -R a+rX "$data"
 
-# ---- nginx on a free loopback port ----------------------------------------------------------
+# ---- nginx on two free loopback ports ------------------------------------------------------
+# PORT: every file at full speed. PORT+1 ("limited"): the 48 tracks of the concurrent
+# benchmark (its own root, $data/limited) at 2 MiB/s per answer, as a slow link gives each
+# connection, and the 1 GiB file at full speed for its first half, then slowly, so that the
+# resume benchmark can cut it close to 512 MiB. It logs the body bytes of each answer.
+# nginx's limit_rate R lets an answer have R x (whole seconds since its start + 1) bytes: one
+# second's worth at once. At "2m" a 2 MiB track would go out in one burst in ~3 ms and no
+# connection would ever wait; "1m" sends 1 MiB at once and the second MiB one second later,
+# so each 2 MiB track takes 1.0 s on its connection, as on a link of 2 MiB/s.
 port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 mkdir -p "$tmp/nginx/logs"
 nginx_port=
-for port in $(seq 18480 18580); do
-  port_free "$port" || continue
+for port in $(seq 18480 2 18580); do
+  port_free "$port" && port_free "$((port + 1))" || continue
   cat >"$tmp/nginx/nginx.conf" <<EOF
 daemon off;
 worker_processes 1;
@@ -63,6 +78,7 @@ user $(id -un) $(id -gn);
 events { worker_connections 64; }
 http {
   access_log off;
+  log_format sent '\$request_uri \$status \$body_bytes_sent "\$http_range"';
   sendfile on;
   tcp_nopush on;
   keepalive_requests 100000;
@@ -76,12 +92,25 @@ http {
     listen 127.0.0.1:$port;
     root $data;
   }
+  server {
+    listen 127.0.0.1:$((port + 1));
+    root $data/limited;
+    access_log $tmp/nginx/logs/limited.log sent;
+    limit_rate 1m;
+    location /audio/1000001/ {
+      root $data;
+      # With the allowance above, 4 MiB/s past the half keeps the overshoot before the
+      # kill within ~8 MiB.
+      limit_rate_after 512m;
+      limit_rate 4m;
+    }
+  }
 }
 EOF
   nginx -p "$tmp/nginx" -c "$tmp/nginx/nginx.conf" -e "$tmp/nginx/logs/error.log" 2>>"$tmp/nginx/logs/start.log" &
   nginx_pid=$!
   for _ in $(seq 50); do
-    if ! port_free "$port"; then nginx_port=$port; break; fi
+    if ! port_free "$port" && ! port_free "$((port + 1))"; then nginx_port=$port; break; fi
     kill -0 "$nginx_pid" 2>/dev/null || break
     sleep 0.1
   done
@@ -90,15 +119,23 @@ EOF
 done
 [ -n "$nginx_port" ] || { echo "bench: nginx did not start" >&2; cat "$tmp/nginx/logs/"* >&2; exit 1; }
 files=http://127.0.0.1:$nginx_port
-echo "bench: nginx at $files"
+limited=http://127.0.0.1:$((nginx_port + 1))
+echo "bench: nginx at $files, limited at $limited"
 
-# ---- the album service (HTTPS), play addresses on nginx -------------------------------------
-"$service" --only https --play-origin "$files" >"$tmp/service.out" 2>"$tmp/service.log" &
-pids+=("$!")
-for _ in $(seq 100); do [ -s "$tmp/service.out" ] && break; sleep 0.05; done
-api=$(head -n1 "$tmp/service.out")
-[ -n "$api" ] || { echo "bench: the album service did not start" >&2; exit 1; }
-echo "bench: album service at $api"
+# ---- the album services (HTTPS), play addresses on nginx ------------------------------------
+# start_service VARIABLE PLAY_ORIGIN NAME: sets VARIABLE to the service's origin.
+start_service() {
+  "$service" --only https --play-origin "$2" >"$tmp/$3.out" 2>"$tmp/$3.log" &
+  pids+=("$!")
+  for _ in $(seq 100); do [ -s "$tmp/$3.out" ] && break; sleep 0.05; done
+  local origin
+  origin=$(head -n1 "$tmp/$3.out")
+  [ -n "$origin" ] || { echo "bench: the album service ($3) did not start" >&2; exit 1; }
+  printf -v "$1" %s "$origin"
+}
+start_service api "$files" service
+start_service limited_api "$limited" limited-service
+echo "bench: album service at $api; with play addresses on the limited server at $limited_api"
 export OMBRIK_API_ORIGIN=$api
 
 out=$tmp/out
@@ -124,22 +161,98 @@ rm -rf "$out" && mkdir -p "$out"
 cmp -s "$out"/*第1首.wav "$data/audio/1000500/1.wav" ||
   { echo "bench: a downloaded file differs from the served one" >&2; exit 1; }
 
-results=()
-# measure NAME SETUP OMBRIK_COMMAND REFERENCE_COMMAND
+# ---- the 48 limited tracks: album 1000500 at list positions 1-48, on the limited server ------
+"$cli" list 1000500 --items 1-48 --api-origin "$limited_api" -q >"$tmp/limited-list.txt"
+awk -F'\t' '{ print $3 }' "$tmp/limited-list.txt" >"$tmp/limited-urls.txt"
+[ "$(wc -l <"$tmp/limited-urls.txt")" = 48 ] ||
+  { echo "bench: album 1000500 --items 1-48 did not list 48 tracks" >&2; exit 1; }
+while read -r url; do
+  file=$data/limited${url#"$limited"}
+  if [ "$(stat -c %s "$file" 2>/dev/null || echo 0)" != 2097152 ]; then
+    mkdir -p "$(dirname "$file")"
+    head -c 2097152 /dev/urandom >"$file"
+  fi
+  name=$(basename "$url")
+  printf '%s\n  out=%s\n' "$url" "$name" >>"$tmp/limited.aria2"
+  printf 'url = "%s"\noutput = "%s/%s"\n' "$url" "$out" "$name" >>"$tmp/limited.curl"
+done <"$tmp/limited-urls.txt"
+chmod -R a+rX "$data/limited"
+limited_get="$cli get 1000500 --items 1-48 --api-origin $limited_api -o $out -q"
+# One connection per file (-x 1), eight files at once; a clean folder each run, so no control
+# files or renamed copies are left between runs.
+aria2="aria2c -q -j 8 -x 1 --allow-overwrite=true --auto-file-renaming=false -d $out -i $tmp/limited.aria2"
+
+declare -A measured
+# measure NAME RUNS SETUP OMBRIK_COMMAND REFERENCE_COMMAND
 measure() {
   local name=$1
-  echo "bench: $name ($runs runs each)"
+  echo "bench: $name ($2 runs each)"
   local lines
-  lines=$("$measure" "$runs" "$2" "$3" "$4")
+  lines=$("$measure" "$2" "$3" "$4" "$5")
   sed 's/^/  /' <<<"$lines"
-  results+=("$name|$(sed -n 1p <<<"$lines")|$(sed -n 2p <<<"$lines")")
+  measured[$name]="$(sed -n 1p <<<"$lines")|$(sed -n 2p <<<"$lines")"
 }
 
-measure extract "" "$cli list 1010000 -q >/dev/null" "curl -sk --config $tmp/extract.curl"
-measure window "" "env QT_QPA_PLATFORM=offscreen $window 1010000 2>/dev/null" \
+measure extract "$runs" "" "$cli list 1010000 -q >/dev/null" "curl -sk --config $tmp/extract.curl"
+measure window "$runs" "" "env QT_QPA_PLATFORM=offscreen $window 1010000 2>/dev/null" \
   "$cli list 1010000 -q >/dev/null"
-measure big "$clean_out" "$cli get 1000001 -o $out -q" "curl -s -o $out/1.wav $files/audio/1000001/1.wav"
-measure many "$clean_out" "$cli get 1000500 -o $out -q" "curl -s --config $tmp/many.curl"
+for j in 1 8; do
+  measure "big-j$j" "$runs" "$clean_out" "$cli get 1000001 -j $j -o $out -q" \
+    "curl -s -o $out/1.wav $files/audio/1000001/1.wav"
+  measure "many-j$j" "$runs" "$clean_out" "$cli get 1000500 -j $j -o $out -q" \
+    "curl -s --config $tmp/many.curl"
+done
+measure limited-aria2 "$runs" "$clean_out" "$limited_get -j 8" "$aria2"
+# curl draws its parallel progress meter even with -s; its exit status still tells failures.
+measure limited-curl "$runs" "$clean_out" "$limited_get -j 8" \
+  "curl -sf -Z --parallel-max 8 --config $tmp/limited.curl 2>/dev/null"
+measure limited-j1 "$slow_runs" "$clean_out" "$limited_get -j 8" "$limited_get -j 1"
+
+# ---- the 1 GiB file cut at half, then resumed ------------------------------------------------
+# Each run: ombrik-cli fetches album 1000001 from the limited server and is killed (SIGKILL)
+# once its part file holds half the file; a second ombrik-cli finishes it. nginx's log tells
+# the body bytes sent to the second run.
+half=536870912
+gib=1073741824
+access_log=$tmp/nginx/logs/limited.log
+big_log_lines() { grep -c '^/audio/1000001/' "$access_log" || true; }
+part_size() {
+  local size=0 f
+  for f in "$out"/*.part; do [ -f "$f" ] && size=$(stat -c %s "$f"); done
+  echo "$size"
+}
+resumed=()  # "<bytes sent to the second run> <part bytes at the kill> <second run s>"
+echo "bench: resume ($slow_runs runs)"
+for _ in $(seq "$slow_runs"); do
+  rm -rf "$out" && mkdir -p "$out"
+  logged=$(big_log_lines)
+  "$cli" get 1000001 -o "$out" -q --api-origin "$limited_api" &
+  first=$!
+  for _ in $(seq 6000); do  # 60 s at most
+    [ "$(part_size)" -ge "$half" ] && break
+    sleep 0.01
+  done
+  kill -KILL "$first" 2>/dev/null || true
+  wait "$first" 2>/dev/null || true
+  cut_at=$(part_size)
+  [ "$cut_at" -ge "$half" ] && [ "$cut_at" -lt "$gib" ] ||
+    { echo "bench: the first run was not cut between half and the end ($cut_at bytes)" >&2; exit 1; }
+  # nginx logs the cut answer once it sees the connection closed; wait for that line, so that
+  # it is not counted as the second run's.
+  for _ in $(seq 100); do [ "$(big_log_lines)" -gt "$logged" ] && break; sleep 0.05; done
+  logged=$(wc -l <"$access_log")
+  start=$(date +%s.%N)
+  "$cli" get 1000001 -o "$out" -q --api-origin "$limited_api" ||
+    { echo "bench: the resuming run failed" >&2; exit 1; }
+  end=$(date +%s.%N)
+  sent=$(tail -n +"$((logged + 1))" "$access_log" |
+    awk '$1 ~ /^\/audio\/1000001\// { s += $3 } END { printf "%d", s }')
+  cmp -s "$out"/*第1首.wav "$data/audio/1000001/1.wav" ||
+    { echo "bench: the resumed file differs from the served one" >&2; exit 1; }
+  [ "$(part_size)" = 0 ] || { echo "bench: a part file was left behind" >&2; exit 1; }
+  resumed+=("$sent $cut_at $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')")
+  echo "  second run: $sent bytes sent after a cut at $cut_at bytes"
+done
 rm -rf "$out"
 
 echo "bench: CPU per track (Google Benchmark)"
@@ -152,46 +265,70 @@ per_track() {
 }
 
 # ---- the table -------------------------------------------------------------------------------
+# time_row NAME TITLE OMBRIK_LABEL REFERENCE_LABEL KIND LIMIT TARGET
+# KIND "time": the ratio is Ombrik's time over the reference's, met at <= LIMIT; "speedup": the
+# reference's time over Ombrik's, met at >= LIMIT. An empty LIMIT: no target, only the figure.
+time_row() {
+  local a b
+  IFS='|' read -r a b <<<"${measured[$1]}"
+  awk -v title="$2" -v al="$3" -v bl="$4" -v kind="$5" -v lim="$6" -v tgt="$7" -v a="$a" -v b="$b" 'BEGIN {
+    split(a, A, " "); split(b, B, " ")
+    r = kind == "speedup" ? B[1] / A[1] : A[1] / B[1]
+    failed = A[6] + B[6]
+    met = lim == "" ? (failed ? "failed runs" : "—") \
+        : (!failed && (kind == "speedup" ? r >= lim + 0 : r <= lim + 0)) ? "yes" : "no"
+    printf "| %s | %s %.3f s (%.3f–%.3f) | %s %.3f s (%.3f–%.3f) | %.2f ×%s | %s | %s |\n",
+      title, al, A[1], A[2], A[3], bl, B[1], B[2], B[3], r, kind == "speedup" ? " faster" : "", tgt, met }'
+}
+
+# big_row NAME JOBS: the 1 GiB file as throughput and peak memory.
+big_row() {
+  local a b
+  IFS='|' read -r a b <<<"${measured[$1]}"
+  awk -v j="$2" -v a="$a" -v b="$b" 'BEGIN {
+    split(a, A, " "); split(b, B, " ")
+    g = 1024; r = B[1] / A[1]
+    printf "| One 1 GiB file, HTTP from nginx, `-j %d` | `ombrik-cli get` %.0f MiB/s (%.0f–%.0f), %.2f s; peak RSS %.1f MiB | `curl -o` %.0f MiB/s (%.0f–%.0f), %.2f s; peak RSS %.1f MiB | throughput %.2f × | ≥ 0.9 ×; RSS ≤ 32 MiB | %s |\n",
+      j, g / A[1], g / A[3], g / A[2], A[1], A[5] / 1024, g / B[1], g / B[3], g / B[2], B[1], B[5] / 1024, r,
+      (r >= 0.9 && A[5] <= 32 * 1024 && A[6] + B[6] == 0) ? "yes" : "no" }'
+}
+
+# The resumed runs, one "<sent> <cut at> <seconds>" per line, as median and range.
+resume_row() {
+  printf '%s\n' "${resumed[@]}" | awk -v gib="$gib" '
+    function median(v, n,   i, j, t) {
+      for (i = 2; i <= n; i++) for (j = i; j > 1 && v[j - 1] > v[j]; j--) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
+      return n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+    }
+    { n++; sent[n] = $1 / gib * 100; cut[n] = $2 / 1048576; secs[n] = $3; extra[n] = $1 - (gib - $2) }
+    END {
+      ms = median(sent, n); mc = median(cut, n); mt = median(secs, n); me = median(extra, n)
+      printf "| One 1 GiB file cut at half (SIGKILL once the part file holds 512 MiB), then resumed; body bytes counted in nginx'"'"'s log; result equal to the source (cmp) | second run: %.2f %% of the file (%.2f–%.2f), %.2f s (%.2f–%.2f) | part file at the kill: %.1f MiB (%.1f–%.1f); sent beyond the missing bytes: %d B (%d–%d) | %.2f %% of the file | ≤ 52 %% | %s |\n",
+        ms, sent[1], sent[n], mt, secs[1], secs[n], mc, cut[1], cut[n], me, extra[1], extra[n], ms,
+        sent[n] <= 52 ? "yes" : "no"
+    }'
+}
+
 table=$tmp/table.md
+limited_title="48 tracks of 2 MiB, nginx at 2 MiB/s per connection"
 {
   echo "| Benchmark | Ombrik (median, min–max) | Reference (median, min–max) | Ratio | Target | Met |"
   echo "|---|---|---|---|---|---|"
-  for r in "${results[@]}"; do
-    IFS='|' read -r name a b <<<"$r"
-    read -r am amin amax arss arssmax afail <<<"$a"
-    read -r bm bmin bmax brss brssmax bfail <<<"$b"
-    case $name in
-      extract)
-        awk -v am="$am" -v amin="$amin" -v amax="$amax" -v bm="$bm" -v bmin="$bmin" -v bmax="$bmax" \
-          -v req="$extract_requests" -v rows="$rows" -v f="$((afail + bfail))" 'BEGIN {
-          r = am / bm
-          printf "| Extraction, 10,000-track album (%d requests, %d rows), HTTPS | `ombrik-cli list` %.3f s (%.3f–%.3f) | `curl` same %d URLs, one process: %.3f s (%.3f–%.3f) | %.2f × | ≤ 1.5 × | %s |\n",
-            req, rows, am, amin, amax, req, bm, bmin, bmax, r, (r <= 1.5 && f == 0) ? "yes" : "no" }'
-        ;;
-      window)
-        awk -v am="$am" -v amin="$amin" -v amax="$amax" -v bm="$bm" -v bmin="$bmin" -v bmax="$bmax" \
-          -v f="$((afail + bfail))" 'BEGIN {
-          r = am / bm
-          printf "| 10,000 rows into the window (offscreen) | window run %.3f s (%.3f–%.3f) | `ombrik-cli list` %.3f s (%.3f–%.3f) | %.2f × | ≤ 1.5 × | %s |\n",
-            am, amin, amax, bm, bmin, bmax, r, (r <= 1.5 && f == 0) ? "yes" : "no" }'
-        ;;
-      big)
-        awk -v am="$am" -v amin="$amin" -v amax="$amax" -v bm="$bm" -v bmin="$bmin" -v bmax="$bmax" \
-          -v arss="$arssmax" -v brss="$brssmax" -v f="$((afail + bfail))" 'BEGIN {
-          g = 1024; r = bm / am
-          printf "| One 1 GiB file, HTTP from nginx | `ombrik-cli get` %.0f MiB/s (%.0f–%.0f), %.2f s; peak RSS %.1f MiB | `curl -o` %.0f MiB/s (%.0f–%.0f), %.2f s; peak RSS %.1f MiB | throughput %.2f × | ≥ 0.9 ×; RSS ≤ 32 MiB | %s |\n",
-            g / am, g / amax, g / amin, am, arss / 1024, g / bm, g / bmax, g / bmin, bm, brss / 1024, r,
-            (r >= 0.9 && arss <= 32 * 1024 && f == 0) ? "yes" : "no" }'
-        ;;
-      many)
-        awk -v am="$am" -v amin="$amin" -v amax="$amax" -v bm="$bm" -v bmin="$bmin" -v bmax="$bmax" \
-          -v f="$((afail + bfail))" 'BEGIN {
-          r = am / bm
-          printf "| 500 files of 256 KiB, HTTP from nginx | `ombrik-cli get` %.3f s (%.3f–%.3f) | `curl` same 500 URLs, one process: %.3f s (%.3f–%.3f) | %.2f × | ≤ 1.2 × | %s |\n",
-            am, amin, amax, bm, bmin, bmax, r, (r <= 1.2 && f == 0) ? "yes" : "no" }'
-        ;;
-    esac
+  time_row extract "Extraction, 10,000-track album ($extract_requests requests, $rows rows), HTTPS" \
+    '`ombrik-cli list`' "\`curl\` same $extract_requests URLs, one process:" time 1.5 "≤ 1.5 ×"
+  time_row window "10,000 rows into the window (offscreen)" "window run" '`ombrik-cli list`' time 1.5 "≤ 1.5 ×"
+  for j in 1 8; do big_row "big-j$j" "$j"; done
+  for j in 1 8; do
+    time_row "many-j$j" "500 files of 256 KiB, HTTP from nginx, \`-j $j\`" '`ombrik-cli get`' \
+      '`curl` same 500 URLs, one process:' time 1.2 "≤ 1.2 ×"
   done
+  time_row limited-aria2 "$limited_title" '`ombrik-cli get -j 8`' \
+    '`aria2c -j 8 -x 1`, same 48 URLs:' time 1.1 "≤ 1.1 ×"
+  time_row limited-curl "$limited_title" '`ombrik-cli get -j 8`' \
+    '`curl -Z --parallel-max 8`, same 48 URLs:' time "" "(none)"
+  time_row limited-j1 "$limited_title" '`ombrik-cli get -j 8`' '`ombrik-cli get -j 1`' speedup 6 \
+    "-j 8 ≥ 6 × faster"
+  resume_row
   cpu=$(per_track ExtractionPerTrack median)
   cpu_sd=$(per_track ExtractionPerTrack stddev)
   awk -v m="$cpu" -v sd="$cpu_sd" -v d="$(per_track DecodeOnly median)" -v p="$(per_track ParseOnly median)" \
@@ -205,11 +342,14 @@ mem=$(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo)
 {
   echo "# Benchmark results"
   echo
-  echo "Last run of \`bash bench/run.sh\`: $(date -u '+%Y-%m-%d %H:%M UTC'), $runs runs of each side, alternating."
+  echo "Last run of \`bash bench/run.sh\`: $(date -u '+%Y-%m-%d %H:%M UTC'), $runs runs of each side, alternating ($slow_runs of the slow ones: \`-j 1\` on the limited tracks, and the resumed file)."
   echo
-  echo "Machine: $(uname -srm); $cpu_model, $(nproc) cores, $mem; $(curl --version | head -n1 | cut -d' ' -f1-2); $(nginx -v 2>&1 | sed 's/.*: //')."
+  echo "Machine: $(uname -srm); $cpu_model, $(nproc) cores, $mem; $(curl --version | head -n1 | cut -d' ' -f1-2); $(nginx -v 2>&1 | sed 's/.*: //'); $(aria2c --version | head -n1 | sed 's/ version / /')."
   echo
-  echo "Servers on loopback: the album service over HTTPS for the pages, nginx over HTTP for the files."
+  echo "Servers on loopback: the album service over HTTPS for the pages, nginx over HTTP for the files;"
+  echo "the 48 tracks and the resumed file from a second nginx server that holds each answer to 2 MiB/s"
+  echo "(\`limit_rate 1m\`, which with nginx's one-second allowance gives each 2 MiB track 1.0 s; the 1 GiB"
+  echo "file at full speed up to 512 MiB, then 4 MiB/s, so that the cut lands close to half)."
   echo "Times are wall times of whole processes (start to exit); peak RSS is the process's maximum resident set."
   echo
   cat "$table"

@@ -13,7 +13,7 @@ packages=(
   tinyproxy microsocks
   fonts-wqy-microhei qt6-translations-l10n xvfb xauth x11-utils
   clang-14 libclang-rt-14-dev
-  nginx
+  nginx aria2
   dpkg-dev file
   lintian desktop-file-utils appstream bash-completion
 )
