@@ -125,7 +125,7 @@ echo "bench: nginx at $files, limited at $limited"
 # ---- the album services (HTTPS), play addresses on nginx ------------------------------------
 # start_service VARIABLE PLAY_ORIGIN NAME: sets VARIABLE to the service's origin.
 start_service() {
-  "$service" --only https --play-origin "$2" >"$tmp/$3.out" 2>"$tmp/$3.log" &
+  "$service" --only https --play-origin "$2" --cert-out "$tmp/$3.pem" >"$tmp/$3.out" 2>"$tmp/$3.log" &
   pids+=("$!")
   for _ in $(seq 100); do [ -s "$tmp/$3.out" ] && break; sleep 0.05; done
   local origin
@@ -137,6 +137,9 @@ start_service api "$files" service
 start_service limited_api "$limited" limited-service
 echo "bench: album service at $api; with play addresses on the limited server at $limited_api"
 export OMBRIK_API_ORIGIN=$api
+# Ombrik checks certificates: it trusts the two services' own, as a bundle.
+cat "$tmp/service.pem" "$tmp/limited-service.pem" >"$tmp/ca.pem"
+export OMBRIK_CA_FILE=$tmp/ca.pem
 
 out=$tmp/out
 clean_out="rm -rf $out && mkdir -p $out"
