@@ -26,6 +26,8 @@ namespace ombrik {
 namespace {
 
 constexpr long kReceiveBufferBytes = 256 * 1024;
+// How much of a file is written before the disk is asked to start writing it out.
+constexpr std::int64_t kWritebackBytes = 8 << 20;
 // Where a part file keeps what it needs to be continued: the URL and the server's validator.
 constexpr const char* kResumeAttribute = "user.ombrik.resume";
 
@@ -120,7 +122,7 @@ class PartFile {
       Close(true);
       return MakeFailure(FailureCause::Other, "the part file is not a regular file");
     }
-    size_ = st.st_size;
+    size_ = startedWriteback_ = st.st_size;
     char key[4096];
     const ssize_t n = ::fgetxattr(fd_, kResumeAttribute, key, sizeof key);
     if (n > 0) key_.assign(key, static_cast<std::size_t>(n));
@@ -136,7 +138,7 @@ class PartFile {
     ::fremovexattr(fd_, kResumeAttribute);
     key_.clear();
     if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) return FailureFromErrno(errno);
-    size_ = 0;
+    size_ = startedWriteback_ = 0;
     return {};
   }
 
@@ -157,6 +159,12 @@ class PartFile {
       data += w;
       n -= static_cast<std::size_t>(w);
       size_ += w;
+    }
+    // The disk starts writing while the rest arrives, so that the flush before the rename
+    // waits for the last few megabytes only, not the whole file.
+    if (size_ - startedWriteback_ >= kWritebackBytes) {
+      ::sync_file_range(fd_, startedWriteback_, size_ - startedWriteback_, SYNC_FILE_RANGE_WRITE);
+      startedWriteback_ = size_;
     }
     return {};
   }
@@ -186,6 +194,7 @@ class PartFile {
   std::string path_;
   int fd_ = -1;
   std::int64_t size_ = 0;
+  std::int64_t startedWriteback_ = 0;
   std::string key_;
 };
 
