@@ -6,6 +6,7 @@
 
 #include "json/json_reader.h"
 #include "json/json_value.h"
+#include "json/member_path.h"
 #include "json/native_reads.h"
 #include "json/script_engine.h"
 #include "text/text_ops.h"
@@ -222,33 +223,47 @@ bool JsonDocument::SetExpression(const Text& path, const Text& expression) {
   return EvalBool(ConcatText(Completed(path), " = eval(", expression, ")"));
 }
 
-bool JsonDocument::ResolveNative(const JsonValue& root, Text& path, NativeRef& target) const {
+bool JsonDocument::ResolveNative(const JsonValue& root, const Text& path, NativeRef& target,
+                                 Text* completed) const {
   const std::string_view variable = variableName_.view();
-  if (TextStartsWith(path, variableName_)) {
-    target = ReadNativePath(root, variable, path.view());
+  const std::string_view given = path.view();
+  // Parsed once: the completed path variable.path has the same steps after the first.
+  MemberPath parsed;
+  const bool plain = ParseMemberPath(given, parsed);
+  if (given.starts_with(variable)) {
+    if (!plain) return false;
+    target = ReadNativePath(root, variable, parsed);
     if (target.outcome == Outcome::NeedsEngine) return false;
-    if (target.IsValue() && !target.IsNullish()) return true;
+    if (target.IsValue() && !target.IsNullish()) {
+      if (completed) *completed = path;
+      return true;
+    }
   }
-  Text completed;
-  if (path.empty()) {
-    completed = variableName_;
-  } else if (path.byte(0) == '[') {
-    completed = ConcatText(variableName_, path);
-  } else {
-    completed = ConcatText(variableName_, ".", path);
+  if (given.empty()) {
+    target = NativeRef::Of(root);
+    if (completed) *completed = variableName_;
+    return true;
   }
-  target = ReadNativePath(root, variable, completed.view());
+  if (given[0] == '[') {
+    Text full = ConcatText(variableName_, path);
+    target = ReadNativePath(root, variable, full.view());
+    if (target.outcome == Outcome::NeedsEngine) return false;
+    if (completed) *completed = std::move(full);
+    return true;
+  }
+  if (!plain || parsed.count == MemberPath::kMaxSteps) return false;
+  target = ReadNativeMemberPath(root, parsed);
   if (target.outcome == Outcome::NeedsEngine) return false;
-  path = std::move(completed);
+  if (completed) *completed = ConcatText(variableName_, ".", path);
   return true;
 }
 
 bool JsonDocument::ResolvePath(Text& path) {
   if (const JsonValue* root = NativeRoot()) {
-    Text native = path;
+    Text completed;
     NativeRef target;
-    if (ResolveNative(*root, native, target)) {
-      path = std::move(native);
+    if (ResolveNative(*root, path, target, &completed)) {
+      path = std::move(completed);
       return target.IsValue() && !target.IsNullish();
     }
   }
@@ -270,9 +285,8 @@ bool JsonDocument::Exists(const Text& path) {
 
 JsonValueKind JsonDocument::TypeOf(const Text& path) {
   if (const JsonValue* root = NativeRoot()) {
-    Text target = path;
     NativeRef ref;
-    if (ResolveNative(*root, target, ref)) {
+    if (ResolveNative(*root, path, ref, nullptr)) {
       if (ref.outcome == Outcome::Throws) return JsonValueKind::Other;
       if (ref.IsNullish()) return JsonValueKind::Null;
       switch (ref.value().kind) {
@@ -299,9 +313,8 @@ JsonValueKind JsonDocument::TypeOf(const Text& path) {
 
 Text JsonDocument::GetText(const Text& path, bool asJson) {
   if (const JsonValue* root = NativeRoot()) {
-    Text target = path;
     NativeRef ref;
-    if (ResolveNative(*root, target, ref)) {
+    if (ResolveNative(*root, path, ref, nullptr)) {
       std::string text;
       // JSON.stringify(target) or target.toString(), then .replace(str_reg, '\\').
       const NativeResult result = asJson ? NativeStringify(ref, text)
@@ -322,9 +335,8 @@ Text JsonDocument::GetText(const Text& path, bool asJson) {
 
 std::int32_t JsonDocument::GetNames(TextArray& names, const Text& path) {
   if (const JsonValue* root = NativeRoot()) {
-    Text target = path;
     NativeRef ref;
-    if (ResolveNative(*root, target, ref)) {
+    if (ResolveNative(*root, path, ref, nullptr)) {
       // get__name_All: the names of an object's own members (none of them a function), and
       // the empty text for anything else.
       std::string joined;
@@ -346,9 +358,8 @@ std::int32_t JsonDocument::GetNames(TextArray& names, const Text& path) {
 
 std::int32_t JsonDocument::Count(const Text& path) {
   if (const JsonValue* root = NativeRoot()) {
-    Text target = path;
     NativeRef ref;
-    if (ResolveNative(*root, target, ref)) {
+    if (ResolveNative(*root, path, ref, nullptr)) {
       const bool array = ref.IsValue() && ref.value().kind == JsonKind::Array;
       return array ? NumberToInt(ref.value().size) : 0;
     }
@@ -374,9 +385,8 @@ JsonDocument JsonDocument::GetItemObject(std::int32_t index, const Text& path) {
 
 Text JsonDocument::GetItemText(std::int32_t index, const Text& path, bool asJson) {
   if (const JsonValue* root = NativeRoot()) {
-    Text target = path;
     NativeRef ref;
-    if (ResolveNative(*root, target, ref)) {
+    if (ResolveNative(*root, path, ref, nullptr)) {
       const NativeRef item = ReadNativeMember(ref, IntToText(index).view());
       std::string text;
       NativeResult result = NativeResult::Throws;
@@ -424,11 +434,10 @@ bool JsonDocument::SetNumber(const Text& path, double number) {
 
 double JsonDocument::GetNumber(const Text& path) {
   if (const JsonValue* root = NativeRoot()) {
-    Text target = path;
     NativeRef ref;
     // A text's numeric reading is the engine's (left to it); other values that are not
     // numbers or booleans read as 0.
-    if (ResolveNative(*root, target, ref) &&
+    if (ResolveNative(*root, path, ref, nullptr) &&
         !(ref.IsValue() && ref.value().kind == JsonKind::String)) {
       if (!ref.IsValue()) return 0.0;
       switch (ref.value().kind) {

@@ -112,8 +112,10 @@ class JsonDocument {
   const JsonValue* NativeRoot() const;
   // The engine, made and loaded with the native value if need be; nullptr when none can be made.
   ScriptEngine* Engine() const;
-  // ResolvePath on the native value; false where the engine must decide.
-  bool ResolveNative(const JsonValue& root, Text& path, NativeRef& target) const;
+  // ResolvePath on the native value: `target` receives what the completed path designates,
+  // `completed` (when given) the completed path. False where the engine must decide.
+  bool ResolveNative(const JsonValue& root, const Text& path, NativeRef& target,
+                     Text* completed) const;
   Text Completed(const Text& path);
   bool EvalBool(const Text& script);
   double EvalNumber(const Text& script);

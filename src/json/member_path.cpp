@@ -3,10 +3,20 @@
 namespace ombrik {
 namespace {
 
-bool IsIdentifierStart(char c) {
+constexpr bool IsIdentifierStart(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '$';
 }
-bool IsIdentifierPart(char c) { return IsIdentifierStart(c) || (c >= '0' && c <= '9'); }
+
+struct IdentifierChars {
+  bool part[256] = {};
+  constexpr IdentifierChars() {
+    for (int c = 0; c < 256; ++c)
+      part[c] = IsIdentifierStart(static_cast<char>(c)) || (c >= '0' && c <= '9');
+  }
+};
+constexpr IdentifierChars kIdentifier;
+
+bool IsIdentifierPart(char c) { return kIdentifier.part[static_cast<unsigned char>(c)]; }
 
 // Names the compiler reads as something other than a plain name, or that are better left to
 // it.

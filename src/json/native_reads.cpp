@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cstring>
+#include <string>
+#include <unordered_set>
 
 #include "json/member_path.h"
 #include "text/utf8.h"
@@ -11,12 +13,6 @@ namespace ombrik {
 namespace {
 
 using Outcome = NativeRef::Outcome;
-
-bool InList(std::string_view name, std::initializer_list<std::string_view> list) {
-  for (std::string_view entry : list)
-    if (entry == name) return true;
-  return false;
-}
 
 JsonValue NumberValue(double number) {
   JsonValue v;
@@ -38,24 +34,30 @@ NativeRef Inherited(std::string_view key) {
   return NativeRef::With(IsPrototypeName(key) ? Outcome::NeedsEngine : Outcome::Undefined);
 }
 
-NativeRef Step(const NativeRef& base, std::string_view key, bool isIndex, std::uint32_t index) {
+// base[key]; `isIndex` when key is an array index, `index` its value. The key's text is
+// only needed for objects and is made then.
+template <typename Key>
+NativeRef Step(const NativeRef& base, Key key, bool isIndex, std::uint32_t index) {
   if (base.outcome != Outcome::Value) {
     // A member of undefined is a TypeError.
     return base.outcome == Outcome::Undefined ? NativeRef::With(Outcome::Throws) : base;
   }
   const JsonValue& v = base.value();
+  char digits[16];
   switch (v.kind) {
     case JsonKind::Null:
       return NativeRef::With(Outcome::Throws);
-    case JsonKind::Object:
-      if (const JsonMember* m = FindMember(v, key)) return NativeRef::Of(m->value);
-      return Inherited(key);
+    case JsonKind::Object: {
+      const std::string_view name = key(digits);
+      if (const JsonMember* m = FindMember(v, name)) return NativeRef::Of(m->value);
+      return Inherited(name);
+    }
     case JsonKind::Array:
       if (isIndex) return index < v.size ? NativeRef::Of(v.items[index]) : NativeRef();
-      if (key == "length") return NativeRef::Made(NumberValue(v.size));
-      return Inherited(key);
+      if (key(digits) == "length") return NativeRef::Made(NumberValue(v.size));
+      return Inherited(key(digits));
     case JsonKind::String: {
-      if (!isIndex && key != "length") return Inherited(key);
+      if (!isIndex && key(digits) != "length") return Inherited(key(digits));
       // Lengths and characters of other strings depend on how the engine decodes them.
       if (!v.has(JsonValue::kAscii)) return NativeRef::With(Outcome::NeedsEngine);
       if (!isIndex) return NativeRef::Made(NumberValue(v.size));
@@ -70,9 +72,33 @@ NativeRef Step(const NativeRef& base, std::string_view key, bool isIndex, std::u
     case JsonKind::Number:
     case JsonKind::True:
     case JsonKind::False:
-      return Inherited(key);
+      return Inherited(key(digits));
   }
   return NativeRef::With(Outcome::NeedsEngine);
+}
+
+NativeRef Step(const NativeRef& base, std::string_view name) {
+  std::uint32_t index = 0;
+  const bool isIndex = IsArrayIndexKey(name, &index);
+  return Step(base, [name](char*) { return name; }, isIndex, index);
+}
+
+NativeRef Step(const NativeRef& base, const MemberPath::Step& step) {
+  if (!step.name.empty()) return Step(base, step.name);
+  const std::uint32_t index = step.index;
+  return Step(
+      base,
+      [index](char* digits) {
+        const char* end = std::to_chars(digits, digits + 16, index).ptr;
+        return std::string_view(digits, static_cast<std::size_t>(end - digits));
+      },
+      true, index);
+}
+
+NativeRef Steps(NativeRef ref, const MemberPath& path) {
+  for (int i = 0; i < path.count && (ref.IsValue() || ref.outcome == Outcome::Undefined); ++i)
+    ref = Step(ref, path.steps[i]);
+  return ref;
 }
 
 // ---- text forms -------------------------------------------------------------------------------
@@ -198,7 +224,7 @@ NativeResult AppendJson(std::string& out, const JsonValue& v) {
 bool IsPrototypeName(std::string_view name) {
   // Object.prototype (with the helper script's two methods), Array.prototype,
   // String.prototype, Number.prototype and Boolean.prototype, in one list.
-  return InList(name, {
+  static const std::unordered_set<std::string_view> kNames = {
       "constructor", "__proto__", "toString", "toLocaleString", "valueOf", "hasOwnProperty",
       "isPrototypeOf", "propertyIsEnumerable", "__defineGetter__", "__defineSetter__",
       "__lookupGetter__", "__lookupSetter__", "toJSONString", "parseJSON",
@@ -208,11 +234,12 @@ bool IsPrototypeName(std::string_view name) {
       "charAt", "charCodeAt", "codePointAt", "localeCompare", "match", "replace", "search",
       "split", "substring", "toLowerCase", "toLocaleLowerCase", "toUpperCase",
       "toLocaleUpperCase", "trim", "repeat", "startsWith", "endsWith", "includes", "substr",
-      "toFixed", "toExponential", "toPrecision"});
+      "toFixed", "toExponential", "toPrecision"};
+  return kNames.contains(name);
 }
 
 bool IsGlobalName(std::string_view name) {
-  return InList(name, {
+  static const std::unordered_set<std::string_view> kNames = {
       "globalThis", "NaN", "Infinity", "undefined", "Object", "Function", "Array", "String",
       "Boolean", "Number", "Date", "RegExp", "Error", "EvalError", "RangeError",
       "ReferenceError", "SyntaxError", "TypeError", "URIError", "Math", "JSON", "CBOR",
@@ -223,39 +250,30 @@ bool IsGlobalName(std::string_view name) {
       "decodeURIComponent", "encodeURI", "encodeURIComponent", "escape", "unescape",
       // the helper script's and the document's own
       "get__nodeValue", "get__count", "get__name_All", "get__extend", "str_Code", "str_reg",
-      "str_all"}) || IsPrototypeName(name);  // the global object inherits Object.prototype
+      "str_all"};
+  // The global object inherits from Object.prototype.
+  return kNames.contains(name) || IsPrototypeName(name);
 }
 
 NativeRef ReadNativePath(const JsonValue& root, std::string_view variable,
                          std::string_view expression) {
   MemberPath path;
   if (!ParseMemberPath(expression, path)) return NativeRef::With(Outcome::NeedsEngine);
-  NativeRef ref;
-  if (path.root == variable) {
-    ref = NativeRef::Of(root);
-  } else {
-    // Any other name is another global, or a ReferenceError.
-    return NativeRef::With(IsGlobalName(path.root) ? Outcome::NeedsEngine : Outcome::Throws);
-  }
-  char digits[16];
-  for (int i = 0; i < path.count && (ref.IsValue() || ref.outcome == Outcome::Undefined); ++i) {
-    const MemberPath::Step& step = path.steps[i];
-    if (!step.name.empty()) {
-      ref = Step(ref, step.name, false, 0);
-    } else {
-      const char* end = std::to_chars(digits, digits + sizeof digits, step.index).ptr;
-      ref = Step(ref, std::string_view(digits, static_cast<std::size_t>(end - digits)), true,
-                 step.index);
-    }
-  }
-  return ref;
+  return ReadNativePath(root, variable, path);
 }
 
-NativeRef ReadNativeMember(const NativeRef& base, std::string_view key) {
-  std::uint32_t index = 0;
-  const bool isIndex = IsArrayIndexKey(key, &index);
-  return Step(base, key, isIndex, index);
+NativeRef ReadNativePath(const JsonValue& root, std::string_view variable, const MemberPath& path) {
+  // Any name but the document's is another global, or a ReferenceError.
+  if (path.root != variable)
+    return NativeRef::With(IsGlobalName(path.root) ? Outcome::NeedsEngine : Outcome::Throws);
+  return Steps(NativeRef::Of(root), path);
 }
+
+NativeRef ReadNativeMemberPath(const JsonValue& root, const MemberPath& path) {
+  return Steps(Step(NativeRef::Of(root), path.root), path);
+}
+
+NativeRef ReadNativeMember(const NativeRef& base, std::string_view key) { return Step(base, key); }
 
 NativeResult NativeToString(const JsonValue& value, std::string& out) {
   out.clear();

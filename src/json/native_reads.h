@@ -56,10 +56,15 @@ struct NativeRef {
   bool usesMade_ = false;
 };
 
+struct MemberPath;
+
 // Evaluates `expression` in the global scope where the global `variable` holds `root`.
 // Anything but a plain member path needs the engine.
 NativeRef ReadNativePath(const JsonValue& root, std::string_view variable,
                          std::string_view expression);
+NativeRef ReadNativePath(const JsonValue& root, std::string_view variable, const MemberPath& path);
+// The same for variable.path, with the root name of `path` a member of `root`.
+NativeRef ReadNativeMemberPath(const JsonValue& root, const MemberPath& path);
 // base[key], with `key` the property name as the engine would form it.
 NativeRef ReadNativeMember(const NativeRef& base, std::string_view key);
 
