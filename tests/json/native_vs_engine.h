@@ -96,18 +96,23 @@ struct ReadResult {
   bool usedEngine;  // the document made an engine for its Parse or this read
 };
 
-// Runs every read of `path` on a document fresh from Parse (so that each read starts native)
-// and on `engineDoc`, which holds the same text loaded by the engine.
+// Runs every read of `path` on a document parsed from `text` (a fresh one whenever the last
+// read made an engine, so that each read starts native) and on `engineDoc`, which holds the
+// same text loaded by the engine.
 inline std::vector<ReadResult> CompareReads(const Text& text, bool direct, const Text& path,
                                             JsonDocument& engineDoc) {
   std::vector<ReadResult> results;
+  JsonDocument doc;
+  bool native = false;
   for (const Read& read : Reads()) {
     const std::size_t engines = ScriptEngine::CreatedCount();
-    JsonDocument doc;
-    doc.Parse(text, direct);
-    std::string native = read.run(doc, path);
-    const bool usedEngine = ScriptEngine::CreatedCount() != engines;
-    results.push_back({read.name, std::move(native), read.run(engineDoc, path), usedEngine});
+    if (!native) {
+      doc = JsonDocument();
+      doc.Parse(text, direct);
+    }
+    std::string answer = read.run(doc, path);
+    native = ScriptEngine::CreatedCount() == engines;
+    results.push_back({read.name, std::move(answer), read.run(engineDoc, path), !native});
   }
   return results;
 }
