@@ -178,12 +178,12 @@ bool EngineNumberFromText(std::string_view number, double& value) {
   double magnitude = 0;
   const std::from_chars_result r = std::from_chars(buffer, out, magnitude);
   if (r.ec != std::errc() || r.ptr != out) return false;
-  // Overflow and underflow to zero are left to the engine. Below the largest double there is
-  // no tie to look for: from_chars would have rounded a tie with infinity up, to even.
+  // Overflow and underflow to zero are left to the engine. At the largest double there is no
+  // tie left to find: from_chars rounds the one above it to even, which is out of range.
   if (!(magnitude > 0 && magnitude <= DBL_MAX)) return false;
-  const double away = std::nextafter(magnitude, HUGE_VAL);
   Dyadic exact{};
   if (magnitude < DBL_MAX && DecimalAsDyadic(digits, exp10, exact)) {
+    const double away = std::nextafter(magnitude, HUGE_VAL);
     const Dyadic mid = Midpoint(magnitude, away);
     if (exact.m == mid.m && exact.e == mid.e) magnitude = away;
   }
