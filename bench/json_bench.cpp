@@ -31,7 +31,7 @@ void ParsePageAndReadTracks(benchmark::State& state) {
     titlePaths.push_back(prefix + "title");
     playPaths.push_back(prefix + "playPath");
   }
-  JsonDocument doc;  // one per extraction run; every page is parsed into a new engine
+  JsonDocument doc;  // one per extraction run; every page is parsed into a new native value
   for (auto _ : state) {
     if (!doc.Parse(page)) state.SkipWithError("page did not parse");
     for (int k = 0; k < kTracks; ++k) {

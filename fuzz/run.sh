@@ -13,7 +13,7 @@ main() {
   here="$(cd "$(dirname "$0")" && pwd)"
   seconds="${1:-60}"
   build="${FUZZ_BUILD_DIR:-$here/../build-fuzz}"
-  targets=(${FUZZ_TARGETS:-text_ops codepage url_parts headers cookies json file_name json_reader})
+  targets=(${FUZZ_TARGETS:-text_ops codepage url_parts headers cookies json file_name json_reader json_native})
 
   cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null

@@ -8,6 +8,7 @@
 #include "cli/list_output.h"
 #include "cli/visible_text.h"
 #include "text/text_ops.h"
+#include "text/utf8.h"
 #include "web/network_wait.h"
 
 namespace ombrik::cli {
@@ -16,18 +17,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
 
-// Decodes one UTF-8 sequence at s[i], advancing i; malformed bytes count as one character.
+// Decodes one UTF-8 sequence at s[i], advancing i; a malformed one counts as one character.
 char32_t NextCodePoint(std::string_view s, std::size_t& i) {
-  const auto b = static_cast<unsigned char>(s[i]);
-  const int length = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 1;
-  if (length == 1 || i + length > s.size()) {
-    ++i;
-    return b;
-  }
-  char32_t cp = b & (0xFF >> (length + 1));
-  for (int k = 1; k < length; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-  i += length;
-  return cp;
+  const Utf8Char c = DecodeUtf8At(s, i);
+  i += c.length;
+  return c.cp;
 }
 
 bool IsWide(char32_t cp) {

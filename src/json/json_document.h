@@ -6,6 +6,12 @@
 // failure is silent and gives the default of the result: false, the empty Text, 0, and -1
 // from TypeOf. Paths are evaluated as script: they come from the program, never from a server.
 // Parse, which does take server answers, only ever parses JSON.
+//
+// The engine is made only when script is first needed. Until then the document is a native
+// value, and the reads of plain paths on it (GetText, TypeOf, Count, ...) are answered without
+// an engine, exactly as the engine would answer them; the first operation that needs script
+// (a change, a path that is not plain, a name only the prototypes answer) makes the engine
+// and loads the value into it.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +22,8 @@
 namespace ombrik {
 
 class ScriptEngine;
+struct JsonValue;
+struct NativeRef;
 
 // What Parse reports about a text it could not load, when asked.
 struct ScriptError {
@@ -42,7 +50,7 @@ enum class JsonValueKind : std::int32_t {
 
 class JsonDocument {
  public:
-  // Creates the engine with the document variable an empty object.
+  // Creates the document (engine to be) with the document variable an empty object.
   JsonDocument();
   ~JsonDocument();
   // Copies and assignments share the engine.
@@ -59,9 +67,10 @@ class JsonDocument {
   // When no engine can be made, the object keeps the one it had.
   void CreateEngine();
   // Loads `text` as JSON into a new engine (copies keep the old one). Default mode: a JSON
-  // string holding JSON is parsed once more. Direct mode: the value is loaded as it is.
-  // False, with a null document, for text that is not JSON, for null and when there is no
-  // engine. `errorInfo`, when given, receives the engine's error (cleared on success).
+  // string holding JSON is parsed once more, and an empty text gives a null document as null
+  // does, without an error. Direct mode: the value is loaded as it is. False, with a null
+  // document, for text that is not JSON, for null and when there is no engine. `errorInfo`,
+  // when given, receives the engine's error (cleared on success).
   bool Parse(const Text& text, bool direct = false, ScriptError* errorInfo = nullptr);
   bool Clear();
   Text ToJson();
@@ -89,13 +98,24 @@ class JsonDocument {
   bool SetNumber(const Text& path = {}, double number = 0);
   double GetNumber(const Text& path = {});
   Text GetJson(const Text& path = {});
+  // The engine, made now if the document had none yet.
   std::shared_ptr<ScriptEngine> GetEngine() const;
   // `values` receives the string, number and boolean values under `path`, nested ones too
   // when `recursive`.
   std::int32_t GetValues(TextArray& values, const Text& path = {}, bool recursive = false);
 
  private:
+  struct State;
+
   bool Load(const Text& text, bool direct, ScriptError* errorInfo);
+  // The native value while there is no engine yet; nullptr once there is one (or none can be).
+  const JsonValue* NativeRoot() const;
+  // The engine, made and loaded with the native value if need be; nullptr when none can be made.
+  ScriptEngine* Engine() const;
+  // ResolvePath on the native value: `target` receives what the completed path designates,
+  // `completed` (when given) the completed path. False where the engine must decide.
+  bool ResolveNative(const JsonValue& root, const Text& path, NativeRef& target,
+                     Text* completed) const;
   Text Completed(const Text& path);
   bool EvalBool(const Text& script);
   double EvalNumber(const Text& script);
@@ -104,7 +124,8 @@ class JsonDocument {
   JsonDocument DocumentFromJsonText(const Text& json);
 
   Text variableName_;
-  std::shared_ptr<ScriptEngine> engine_;
+  // Shared by copies: the native value, then the engine.
+  std::shared_ptr<State> state_;
 };
 
 }  // namespace ombrik

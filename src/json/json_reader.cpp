@@ -1,11 +1,14 @@
 #include "json/json_reader.h"
 
-#include <algorithm>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <unordered_map>
+
+#include "text/utf8.h"
 
 namespace ombrik {
 
@@ -15,8 +18,14 @@ namespace {
 constexpr int kMaxDepth = 200;
 // Up to 15 digits an integer is exact in a double, so it needs no rounding at all.
 constexpr int kExactDigits = 15;
-// Numbers longer than this are unusual enough to be converted by the engine.
-constexpr std::ptrdiff_t kPlainNumberLength = 40;
+// Numbers longer than this are unusual enough to be left to the engine.
+constexpr std::size_t kPlainNumberLength = 1000;
+// The engine refuses larger exponents ("exponent too large").
+constexpr int kMaxExponent = 10000000;
+// The engine reads this many significant digits of a number and ignores the rest.
+constexpr int kEngineDigits = 20;
+// Objects up to this size are checked for repeated keys pair by pair.
+constexpr std::uint32_t kSmallObject = 16;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -36,16 +45,162 @@ int HexValue(char c) {
 // Strings whose first byte is one of these are symbols inside the engine; left to it.
 bool StartsSymbol(unsigned char b) { return b == 0xFF || (b >= 0x80 && b <= 0x82); }
 
-// The callbacks run inside duk_safe_call and may be unwound by longjmp: nothing here owns
-// anything that needs a destructor.
+std::uint8_t StringFlags(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80) ++i;
+  if (i == s.size()) return JsonValue::kAscii | JsonValue::kWellFormed;
+  while (i < s.size()) {
+    const Utf8Char c = DecodeUtf8At(s, i, true);
+    if (!c.valid) return 0;
+    i += c.length;
+  }
+  return JsonValue::kWellFormed;
+}
+
+// ---- numbers ----------------------------------------------------------------------------------
+//
+// The engine reads the first 20 significant digits of a number, ignores the rest, and rounds
+// that value to the nearest double, ties away from zero. from_chars rounds correctly with ties
+// to even, so the two differ only on exact ties, which are found with exact integer arithmetic.
+
+using U128 = unsigned __int128;
+
+// m * 2^e with m odd (or zero).
+struct Dyadic {
+  U128 m;
+  int e;
+};
+
+Dyadic Normalized(U128 m, int e) {
+  if (m == 0) return {0, 0};
+  while ((m & 1) == 0) {
+    m >>= 1;
+    ++e;
+  }
+  return {m, e};
+}
+
+// digits * 10^exp10 as m * 2^e, when that is exact and fits; false otherwise (then it cannot
+// be the midpoint of two doubles, which has at most 55 significant bits).
+bool DecimalAsDyadic(U128 digits, int exp10, Dyadic& out) {
+  U128 m = digits;
+  if (exp10 >= 0) {
+    if (exp10 > 23) return false;  // 5^24 alone is wider than 55 bits
+    for (int i = 0; i < exp10; ++i) m *= 5;
+    out = Normalized(m, exp10);
+    return true;
+  }
+  const int k = -exp10;
+  if (k > 28) return false;  // 5^29 is above any 20-digit number: not a dyadic value
+  U128 five = 1;
+  for (int i = 0; i < k; ++i) five *= 5;
+  if (m % five != 0) return false;
+  out = Normalized(m / five, -k);
+  return true;
+}
+
+// The midpoint of two adjacent finite positive doubles as m * 2^e.
+Dyadic Midpoint(double a, double b) {
+  int ea = 0, eb = 0;
+  const double fa = std::frexp(a, &ea), fb = std::frexp(b, &eb);
+  // 53-bit integer significands: a = ma * 2^(ea-53).
+  const auto ma = static_cast<std::uint64_t>(std::ldexp(fa, 53));
+  const auto mb = static_cast<std::uint64_t>(std::ldexp(fb, 53));
+  const int e = std::min(ea, eb) - 53;
+  const U128 sum = (static_cast<U128>(ma) << (ea - 53 - e)) + (static_cast<U128>(mb) << (eb - 53 - e));
+  return Normalized(sum, e - 1);
+}
+
+}  // namespace
+
+bool EngineNumberFromText(std::string_view number, double& value) {
+  if (number.size() > kPlainNumberLength) return false;
+  const char* p = number.data();
+  const char* end = p + number.size();
+  const bool negative = *p == '-';
+  if (negative) ++p;
+  // The significant digits (at most kEngineDigits of them) and the power of ten they need.
+  U128 digits = 0;
+  int kept = 0;
+  int exp10 = 0;
+  bool integer = true;
+  const char* intStart = p;
+  for (; p < end && IsDigit(*p); ++p) {
+    if (kept == kEngineDigits) {
+      ++exp10;
+    } else if (kept > 0 || *p != '0') {
+      digits = digits * 10 + static_cast<unsigned>(*p - '0');
+      ++kept;
+    }
+  }
+  const std::ptrdiff_t intDigits = p - intStart;
+  if (p < end && *p == '.') {
+    integer = false;
+    for (++p; p < end && IsDigit(*p); ++p) {
+      if (kept == kEngineDigits) continue;
+      --exp10;
+      if (kept > 0 || *p != '0') {
+        digits = digits * 10 + static_cast<unsigned>(*p - '0');
+        ++kept;
+      }
+    }
+  }
+  if (p < end && (*p == 'e' || *p == 'E')) {
+    integer = false;
+    ++p;
+    const bool negativeExponent = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
+    int e = 0;
+    for (; p < end; ++p) {
+      e = e * 10 + (*p - '0');
+      if (e > kMaxExponent) return false;
+    }
+    exp10 += negativeExponent ? -e : e;
+  }
+  if (integer && intDigits <= kExactDigits) {
+    value = static_cast<double>(static_cast<std::uint64_t>(digits));
+    if (negative) value = -value;
+    return true;
+  }
+  if (digits == 0) {
+    value = negative ? -0.0 : 0.0;
+    return true;
+  }
+  // The kept digits as a text from_chars reads: "<digits>e<exp10>".
+  char buffer[64];
+  char* out = buffer + sizeof buffer;
+  for (U128 d = digits; d != 0; d /= 10) *--out = static_cast<char>('0' + static_cast<int>(d % 10));
+  const std::size_t digitCount = static_cast<std::size_t>(buffer + sizeof buffer - out);
+  std::memmove(buffer, out, digitCount);
+  out = buffer + digitCount;
+  *out++ = 'e';
+  out = std::to_chars(out, buffer + sizeof buffer, exp10).ptr;
+  double magnitude = 0;
+  const std::from_chars_result r = std::from_chars(buffer, out, magnitude);
+  if (r.ec != std::errc() || r.ptr != out) return false;
+  // Overflow and underflow to zero are left to the engine. At the largest double there is no
+  // tie left to find: from_chars rounds the one above it to even, which is out of range.
+  if (!(magnitude > 0 && magnitude <= DBL_MAX)) return false;
+  Dyadic exact{};
+  if (magnitude < DBL_MAX && DecimalAsDyadic(digits, exp10, exact)) {
+    const double away = std::nextafter(magnitude, HUGE_VAL);
+    const Dyadic mid = Midpoint(magnitude, away);
+    if (exact.m == mid.m && exact.e == mid.e) magnitude = away;
+  }
+  value = negative ? -magnitude : magnitude;
+  return true;
+}
+
+namespace {
+
 class Reader {
  public:
-  Reader(duk_context* ctx, std::string_view json, duk_idx_t scratchSlot)
-      : ctx_(ctx), p_(json.data()), end_(json.data() + json.size()), scratchSlot_(scratchSlot) {}
+  Reader(std::string_view json, JsonArena& arena, std::size_t memoryLimit)
+      : p_(json.data()), end_(json.data() + json.size()), arena_(arena), limit_(memoryLimit) {}
 
-  bool Document() {
+  bool Document(JsonValue& out) {
     SkipWhite();
-    if (!Value()) return false;
+    if (!Value(out)) return false;
     SkipWhite();
     return p_ == end_;
   }
@@ -63,52 +218,55 @@ class Reader {
     return true;
   }
 
-  bool Value() {
+  bool OverLimit() const {
+    return arena_.used() + values_.capacity() * sizeof(JsonValue) +
+               members_.capacity() * sizeof(JsonMember) >
+           limit_;
+  }
+
+  bool Value(JsonValue& out) {
     if (p_ == end_) return false;
+    out = JsonValue{};
     switch (*p_) {
-      case '{': return Object();
-      case '[': return Array();
-      case '"': return String();
+      case '{': return Object(out);
+      case '[': return Array(out);
+      case '"': return String(out);
       case 't':
-        if (!Literal("true")) return false;
-        duk_push_true(ctx_);
-        return true;
+        out.kind = JsonKind::True;
+        return Literal("true");
       case 'f':
-        if (!Literal("false")) return false;
-        duk_push_false(ctx_);
-        return true;
+        out.kind = JsonKind::False;
+        return Literal("false");
       case 'n':
-        if (!Literal("null")) return false;
-        duk_push_null(ctx_);
-        return true;
+        out.kind = JsonKind::Null;
+        return Literal("null");
       default:
-        return Number();
+        return Number(out);
     }
   }
 
-  bool Object() {
+  bool Object(JsonValue& out) {
     if (++depth_ > kMaxDepth) return false;
     ++p_;
-    duk_require_stack(ctx_, 3);
-    duk_push_object(ctx_);
+    const std::size_t base = members_.size();
     SkipWhite();
     if (p_ < end_ && *p_ == '}') {
       ++p_;
       --depth_;
+      out.kind = JsonKind::Object;
       return true;
     }
     for (;;) {
-      if (p_ == end_ || *p_ != '"' || !String()) return false;
+      JsonMember member;
+      if (p_ == end_ || *p_ != '"' || !String(member.key)) return false;
       // A plain store of this key would set the prototype; the engine makes it an own member.
-      duk_size_t keyLen = 0;
-      const char* key = duk_get_lstring(ctx_, -1, &keyLen);
-      if (keyLen == 9 && std::memcmp(key, "__proto__", 9) == 0) return false;
+      if (member.key.text() == "__proto__") return false;
       SkipWhite();
       if (p_ == end_ || *p_ != ':') return false;
       ++p_;
       SkipWhite();
-      if (!Value()) return false;
-      duk_put_prop(ctx_, -3);
+      if (!Value(member.value)) return false;
+      members_.push_back(member);
       SkipWhite();
       if (p_ == end_) return false;
       if (*p_ == ',') {
@@ -119,24 +277,66 @@ class Reader {
       if (*p_ != '}') return false;
       ++p_;
       --depth_;
-      return true;
+      return CloseObject(base, out);
     }
   }
 
-  bool Array() {
+  bool CloseObject(std::size_t base, JsonValue& out) {
+    JsonMember* first = members_.data() + base;
+    std::size_t count = members_.size() - base;
+    count = Deduplicated(first, count);
+    out.kind = JsonKind::Object;
+    out.size = static_cast<std::uint32_t>(count);
+    auto* stored = static_cast<JsonMember*>(arena_.Allocate(count * sizeof(JsonMember)));
+    std::memcpy(stored, first, count * sizeof(JsonMember));
+    for (std::size_t i = 0; i < count; ++i) {
+      if (IsArrayIndexKey(stored[i].key.text())) {
+        out.flags |= JsonValue::kIndexKeys;
+        break;
+      }
+    }
+    out.members = stored;
+    members_.resize(base);
+    return !OverLimit();
+  }
+
+  // Repeated keys: the first place, the last value. Returns the number of members left.
+  static std::size_t Deduplicated(JsonMember* m, std::size_t count) {
+    std::size_t kept = 0;
+    if (count <= kSmallObject) {
+      for (std::size_t i = 0; i < count; ++i) {
+        std::size_t j = 0;
+        while (j < kept && m[j].key.text() != m[i].key.text()) ++j;
+        if (j < kept) m[j].value = m[i].value;
+        else m[kept++] = m[i];
+      }
+      return kept;
+    }
+    std::unordered_map<std::string_view, std::size_t> seen;
+    seen.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      const auto [it, added] = seen.emplace(m[i].key.text(), kept);
+      if (added) m[kept++] = m[i];
+      else m[it->second].value = m[i].value;
+    }
+    return kept;
+  }
+
+  bool Array(JsonValue& out) {
     if (++depth_ > kMaxDepth) return false;
     ++p_;
-    duk_require_stack(ctx_, 2);
-    duk_push_array(ctx_);
+    const std::size_t base = values_.size();
+    out.kind = JsonKind::Array;
     SkipWhite();
     if (p_ < end_ && *p_ == ']') {
       ++p_;
       --depth_;
       return true;
     }
-    for (duk_uarridx_t index = 0;; ++index) {
-      if (!Value()) return false;
-      duk_put_prop_index(ctx_, -2, index);
+    for (;;) {
+      JsonValue item;
+      if (!Value(item)) return false;
+      values_.push_back(item);
       SkipWhite();
       if (p_ == end_) return false;
       if (*p_ == ',') {
@@ -147,54 +347,58 @@ class Reader {
       if (*p_ != ']') return false;
       ++p_;
       --depth_;
-      return true;
+      const std::size_t count = values_.size() - base;
+      auto* stored = static_cast<JsonValue*>(arena_.Allocate(count * sizeof(JsonValue)));
+      std::memcpy(stored, values_.data() + base, count * sizeof(JsonValue));
+      out.size = static_cast<std::uint32_t>(count);
+      out.items = stored;
+      values_.resize(base);
+      return !OverLimit();
     }
+  }
+
+  bool StoreString(const char* data, std::size_t len, JsonValue& out) {
+    if (len > 0 && StartsSymbol(static_cast<unsigned char>(data[0]))) return false;
+    if (len > UINT32_MAX) return false;
+    auto* stored = static_cast<char*>(arena_.Allocate(len));
+    if (len) std::memcpy(stored, data, len);
+    out.kind = JsonKind::String;
+    out.size = static_cast<std::uint32_t>(len);
+    out.chars = stored;
+    out.flags = StringFlags(out.text());
+    return true;
   }
 
   // At the opening quote. Bytes go into the string as they are, as the engine's parser
   // copies them; escapes are decoded the way it decodes them (a \u escape of a surrogate
   // becomes that surrogate's own three-byte sequence).
-  bool String() {
+  bool String(JsonValue& out) {
     const char* start = ++p_;
     while (p_ < end_) {
       const unsigned char b = static_cast<unsigned char>(*p_);
       if (b == '"') {
-        if (p_ > start && StartsSymbol(static_cast<unsigned char>(*start))) return false;
-        duk_push_lstring(ctx_, start, static_cast<duk_size_t>(p_ - start));
         ++p_;
-        return true;
+        return StoreString(start, static_cast<std::size_t>(p_ - 1 - start), out);
       }
-      if (b == '\\') return EscapedString(start);
+      if (b == '\\') return EscapedString(start, out);
       if (b < 0x20) return false;
       ++p_;
     }
     return false;
   }
 
-  // The rest of a string that holds an escape, decoded into the scratch buffer. A decoded
-  // string is never longer than its text, so a buffer the size of the rest of the input,
-  // made once, serves every string after it.
-  bool EscapedString(const char* start) {
-    if (!scratch_) {
-      scratch_ = static_cast<char*>(
-          duk_push_fixed_buffer(ctx_, static_cast<duk_size_t>(end_ - start)));
-      duk_replace(ctx_, scratchSlot_);
-    }
-    char* out = scratch_;
-    std::memcpy(out, start, static_cast<std::size_t>(p_ - start));
-    out += p_ - start;
+  // The rest of a string that holds an escape, decoded into a scratch buffer.
+  bool EscapedString(const char* start, JsonValue& out) {
+    scratch_.assign(start, p_);
     while (p_ < end_) {
       const unsigned char b = static_cast<unsigned char>(*p_);
       if (b == '"') {
-        const std::size_t len = static_cast<std::size_t>(out - scratch_);
-        if (len > 0 && StartsSymbol(static_cast<unsigned char>(scratch_[0]))) return false;
-        duk_push_lstring(ctx_, scratch_, len);
         ++p_;
-        return true;
+        return StoreString(scratch_.data(), scratch_.size(), out);
       }
       if (b < 0x20) return false;
       if (b != '\\') {
-        *out++ = static_cast<char>(b);
+        scratch_.push_back(static_cast<char>(b));
         ++p_;
         continue;
       }
@@ -202,14 +406,14 @@ class Reader {
       const char e = p_[1];
       p_ += 2;
       switch (e) {
-        case '"': *out++ = '"'; break;
-        case '\\': *out++ = '\\'; break;
-        case '/': *out++ = '/'; break;
-        case 'b': *out++ = '\b'; break;
-        case 'f': *out++ = '\f'; break;
-        case 'n': *out++ = '\n'; break;
-        case 'r': *out++ = '\r'; break;
-        case 't': *out++ = '\t'; break;
+        case '"': scratch_.push_back('"'); break;
+        case '\\': scratch_.push_back('\\'); break;
+        case '/': scratch_.push_back('/'); break;
+        case 'b': scratch_.push_back('\b'); break;
+        case 'f': scratch_.push_back('\f'); break;
+        case 'n': scratch_.push_back('\n'); break;
+        case 'r': scratch_.push_back('\r'); break;
+        case 't': scratch_.push_back('\t'); break;
         case 'u': {
           if (end_ - p_ < 4) return false;
           std::uint32_t cp = 0;
@@ -219,16 +423,8 @@ class Reader {
             cp = cp * 16 + static_cast<std::uint32_t>(h);
           }
           p_ += 4;
-          if (cp < 0x80) {
-            *out++ = static_cast<char>(cp);
-          } else if (cp < 0x800) {
-            *out++ = static_cast<char>(0xC0 | (cp >> 6));
-            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
-          } else {
-            *out++ = static_cast<char>(0xE0 | (cp >> 12));
-            *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
-          }
+          // Surrogates too get a three-byte sequence each, as the engine stores them.
+          AppendUtf8(scratch_, cp);
           break;
         }
         default:
@@ -239,113 +435,52 @@ class Reader {
   }
 
   // -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)? and nothing the engine would read on.
-  bool Number() {
+  bool Number(JsonValue& out) {
     const char* start = p_;
-    bool negative = false;
-    if (*p_ == '-') {
-      negative = true;
-      ++p_;
-    }
-    const char* digits = p_;
+    if (*p_ == '-') ++p_;
     if (p_ == end_ || !IsDigit(*p_)) return false;
     if (*p_ == '0') {
       ++p_;
     } else {
       while (p_ < end_ && IsDigit(*p_)) ++p_;
     }
-    const char* intEnd = p_;
-    bool integer = true;
     if (p_ < end_ && *p_ == '.') {
-      integer = false;
       ++p_;
       if (p_ == end_ || !IsDigit(*p_)) return false;
       while (p_ < end_ && IsDigit(*p_)) ++p_;
     }
     if (p_ < end_ && (*p_ == 'e' || *p_ == 'E')) {
-      integer = false;
       ++p_;
       if (p_ < end_ && (*p_ == '+' || *p_ == '-')) ++p_;
       if (p_ == end_ || !IsDigit(*p_)) return false;
       while (p_ < end_ && IsDigit(*p_)) ++p_;
     }
     if (p_ < end_ && IsNumberChar(*p_)) return false;
-    if (integer && intEnd - digits <= kExactDigits) {
-      std::uint64_t n = 0;
-      for (const char* d = digits; d < intEnd; ++d) n = n * 10 + static_cast<std::uint64_t>(*d - '0');
-      const double value = static_cast<double>(n);
-      duk_push_number(ctx_, negative ? -value : value);
-      return true;
-    }
-    // from_chars rounds correctly. The engine's conversion agrees with it on values below
-    // 1e15 with at most 15 significant digits (ties need 16 or more, and the engine rounds
-    // those away from zero), but not everywhere above: 1e23 comes out one unit higher. So
-    // only those plain numbers are converted here; the rest (long numbers and texts, large
-    // exponents, large values, values near the ends of the range) by the engine's own
-    // routine, and left to its parser where that routine refuses them.
-    double value = 0;
-    const std::from_chars_result r = std::from_chars(start, p_, value);
-    if (r.ec == std::errc::result_out_of_range) return false;
-    if (r.ec != std::errc() || r.ptr != p_) return false;
-    if (p_ - start > kPlainNumberLength || SignificantDigits(digits, p_) > kExactDigits ||
-        ExponentAbove(999, intEnd, p_) || std::fabs(value) >= 1e15 ||
-        (value != 0 && std::fabs(value) < DBL_MIN)) {
-      duk_push_lstring(ctx_, start, static_cast<duk_size_t>(p_ - start));
-      const double converted = duk_to_number(ctx_, -1);
-      if (converted != converted) return false;
-    } else {
-      duk_push_number(ctx_, value);
-    }
-    return true;
+    out.kind = JsonKind::Number;
+    return EngineNumberFromText(std::string_view(start, static_cast<std::size_t>(p_ - start)),
+                                out.number);
   }
 
-  // Whether the exponent in [from, to), if any, is larger than `limit` in magnitude.
-  static bool ExponentAbove(long limit, const char* from, const char* to) {
-    const char* e = from;
-    while (e < to && *e != 'e' && *e != 'E') ++e;
-    if (e == to) return false;
-    long n = 0;
-    for (const char* d = e + 1; d < to; ++d) {
-      if (!IsDigit(*d)) continue;
-      n = n * 10 + (*d - '0');
-      if (n > limit) return true;
-    }
-    return false;
-  }
-
-  // Digits of the mantissa in [from, to) without leading and trailing zeros.
-  static std::ptrdiff_t SignificantDigits(const char* from, const char* to) {
-    const char* first = nullptr;
-    const char* last = nullptr;
-    for (const char* d = from; d < to && *d != 'e' && *d != 'E'; ++d) {
-      if (*d >= '1' && *d <= '9') {
-        if (!first) first = d;
-        last = d;
-      }
-    }
-    if (!first) return 0;
-    return last - first + 1 - (std::find(first, last, '.') != last ? 1 : 0);
-  }
-
-  duk_context* ctx_;
   const char* p_;
   const char* end_;
-  duk_idx_t scratchSlot_;
-  char* scratch_ = nullptr;
+  JsonArena& arena_;
+  std::size_t limit_;
   int depth_ = 0;
+  std::vector<JsonValue> values_;
+  std::vector<JsonMember> members_;
+  std::string scratch_;
 };
 
 }  // namespace
 
-bool PushJsonFast(duk_context* ctx, std::string_view json) {
-  const duk_idx_t base = duk_get_top(ctx);
-  duk_require_stack(ctx, 4);
-  duk_push_undefined(ctx);  // the slot for the scratch buffer
-  Reader reader(ctx, json, base);
-  if (!reader.Document()) {
-    duk_set_top(ctx, base);
-    return false;
+bool ReadJson(std::string_view json, JsonTree& tree, bool unwrapString, std::size_t memoryLimit) {
+  JsonValue value;
+  if (!Reader(json, tree.arena, memoryLimit).Document(value)) return false;
+  if (unwrapString && value.kind == JsonKind::String) {
+    const std::string_view inner = value.text();
+    if (!Reader(inner, tree.arena, memoryLimit).Document(value)) return false;
   }
-  duk_remove(ctx, base);
+  tree.root = value;
   return true;
 }
 

@@ -1,23 +1,28 @@
-// A JSON reader of our own that builds values straight in a Duktape heap.
+// A JSON reader of our own that builds a native value tree (json_value.h).
 //
 // The engine's own JSON parser converts every number with its exact big-number routine, which
-// costs more than everything else in reading an answer page. This reader takes the plain,
-// common JSON an answer page is made of and builds the very values the engine's parser would
-// (same types, same strings byte for byte, same numbers bit for bit, same key order, keys as
-// own properties). Anything it does not take on, it declines without a word, and the caller
+// costs more than everything else in reading an answer page, and needs an engine. This reader
+// takes the plain, common JSON an answer page is made of and builds the very values the
+// engine's parser would (same types, same strings byte for byte, same numbers bit for bit,
+// same key order). Anything it does not take on, it declines without a word, and the caller
 // parses the text with the engine: acceptance, rejection, limits and error messages therefore
 // stay the engine's.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
-#include <duktape.h>
+#include "json/json_value.h"
 
 namespace ombrik {
 
-// Runs inside a protected call. Pushes the value of `json` and returns true, or leaves the
-// stack as it was and returns false where the engine's parser must decide. May throw an
-// engine error (exhausted memory, say); the caller then parses with the engine too.
-bool PushJsonFast(duk_context* ctx, std::string_view json);
+// Reads `json` into `tree.root`; false where the engine's parser must decide. With
+// `unwrapString`, a string value is read as JSON once more. A text whose values would take
+// more than `memoryLimit` bytes is declined too.
+bool ReadJson(std::string_view json, JsonTree& tree, bool unwrapString, std::size_t memoryLimit);
+
+// The number the engine makes of the JSON number text `number` (which must match the JSON
+// grammar); false where this reader leaves the conversion to the engine.
+bool EngineNumberFromText(std::string_view number, double& value);
 
 }  // namespace ombrik

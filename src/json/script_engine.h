@@ -15,6 +15,8 @@
 
 namespace ombrik {
 
+struct JsonValue;
+
 // Details of the last failed load, in the engine's own words.
 struct EngineError {
   int code = 0;         // Duktape's error code (DUK_ERR_xxx)
@@ -49,18 +51,25 @@ class ScriptEngine {
   // for as long as both stay the same.
   void NotePlaceholderPattern();
 
-  // Parses `json` with the engine's JSON parser and stores the value in the global
+  // Parses `json` with the engine's own JSON parser and stores the value in the global
   // `variable`; with `unwrapString`, a string value is parsed as JSON once more. Never runs
   // the text as script. On failure the global is left as it was and `error` (when given)
   // receives the details.
   bool LoadJson(std::string_view variable, std::string_view json, bool unwrapString,
                 EngineError* error);
+  // Stores a native value in the global `variable`, as the engine's parser would have built
+  // it; false when the heap has no room for it.
+  bool LoadValue(std::string_view variable, const JsonValue& value);
+
+  // How many engines this process has created: lets tests and benchmarks see that a read
+  // needed none.
+  static std::size_t CreatedCount();
 
   // Whether the heap is usable; false after a fatal error inside the engine.
   bool alive() const { return ctx_ != nullptr; }
   std::size_t bytesInUse() const;
 
-  // The heap's capped allocator (defined in the source file).
+  // The heap's capped allocator (capped_allocator.h).
   struct Allocator;
   // The kind of result an evaluation is converted to.
   enum class Want { Nothing, Bool, Number, Text };
@@ -74,6 +83,9 @@ class ScriptEngine {
   // Evaluates `script`, leaving one value of the wanted kind on the stack (unless the heap
   // died); false when the evaluation failed.
   bool Evaluate(std::string_view script, Want want);
+  // The same for the shapes around a plain member path that need no compiler; false when
+  // `script` is not one of them. `ok` receives the outcome.
+  bool EvaluateFast(std::string_view script, Want want, bool& ok);
   static std::string CompileHelperScript();
   // duk_safe_call with recovery from the engine's fatal handler. Returns DUK_EXEC_SUCCESS
   // or DUK_EXEC_ERROR; the results (or the error) are on the stack unless the heap died.

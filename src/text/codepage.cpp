@@ -9,11 +9,12 @@
 #include <string>
 
 #include "text/text_ops.h"
+#include "text/utf8.h"
 
 namespace ombrik {
 namespace {
 
-constexpr char16_t kReplacement = 0xFFFD;
+constexpr char16_t kReplacement = kReplacementCharacter;
 constexpr char kDefaultChar = '?';
 
 // Code page 936 as two lookup tables, built once from the system's converter (glibc iconv,
@@ -86,47 +87,19 @@ std::size_t AsciiRun(std::string_view s) {
 }
 
 // Walks UTF-8 up to the first zero byte: runs of ASCII go to ascii(run), every other
-// character to other(code point). An invalid sequence is U+FFFD, one per maximal invalid
-// subpart, surrogates and overlong forms included.
+// character to other(code point); an invalid sequence is U+FFFD.
 template <typename Ascii, typename Other>
 void WalkUtf8(std::string_view s, Ascii ascii, Other other) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const std::size_t n = s.size();
-  for (std::size_t i = 0; i < n;) {
+  for (std::size_t i = 0; i < s.size();) {
     if (const std::size_t run = AsciiRun(s.substr(i)); run > 0) {
       ascii(s.substr(i, run));
       i += run;
       continue;
     }
-    const unsigned char b = p[i];
-    if (b == 0) return;
-    std::size_t need;
-    char32_t cp;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (b >= 0xC2 && b <= 0xDF) {
-      need = 1, cp = b & 0x1F;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      need = 2, cp = b & 0x0F;
-      if (b == 0xE0) lo = 0xA0;
-      if (b == 0xED) hi = 0x9F;  // no surrogates
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      need = 3, cp = b & 0x07;
-      if (b == 0xF0) lo = 0x90;
-      if (b == 0xF4) hi = 0x8F;
-    } else {
-      other(kReplacement);
-      ++i;
-      continue;
-    }
-    std::size_t k = 1;
-    for (; k <= need && i + k < n; ++k) {
-      const unsigned char c = p[i + k];
-      if (c < lo || c > hi) break;
-      cp = cp << 6 | (c & 0x3F);
-      lo = 0x80, hi = 0xBF;
-    }
-    other(k <= need ? kReplacement : cp);
-    i += k;
+    if (s[i] == 0) return;
+    const Utf8Char c = DecodeUtf8At(s, i);
+    other(c.cp);
+    i += c.length;
   }
 }
 
@@ -170,24 +143,6 @@ void WalkUtf16(std::u16string_view w, Other other) {
       cp = kReplacement;
     }
     other(cp);
-  }
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | cp >> 6));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | cp >> 12));
-    out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | cp >> 18));
-    out.push_back(static_cast<char>(0x80 | (cp >> 12 & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   }
 }
 

@@ -12,7 +12,7 @@
 
 #include <duktape.h>
 
-#include "json/json_reader.h"
+#include "json/json_loader.h"
 
 namespace ombrik::testing {
 

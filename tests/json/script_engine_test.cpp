@@ -18,7 +18,8 @@ TEST(EngineStringToUtf8, RepairsWhatTheEngineHandsBack) {
       {"a\xED\xB8\x80z", "a\xEF\xBF\xBDz"},                              // lone low surrogate
       {"\xED\xB8\x80\xED\xA0\xBD", "\xEF\xBF\xBD\xEF\xBF\xBD"},          // pair in the wrong order
       {"a\xFF\xC3(z", "a\xEF\xBF\xBD\xEF\xBF\xBD(z"},                    // invalid bytes
-      {"\xE4\xB8", "\xEF\xBF\xBD\xEF\xBF\xBD"},                          // cut-off sequence
+      {"\xE4\xB8", "\xEF\xBF\xBD"},                                      // cut-off sequence: one
+      {"\xE0\x80\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},          // overlong: per byte
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(EngineStringToUtf8(in), out);
 }
