@@ -89,19 +89,19 @@ inline const std::vector<Read>& Reads() {
   return reads;
 }
 
-struct ReadResult {
-  const char* read;
+struct ReadComparison {
+  const char* read = nullptr;
   std::string native;
   std::string engine;
-  bool usedEngine;  // the document made an engine for its Parse or this read
+  bool usedEngine = false;  // the document made an engine for its Parse or this read
 };
 
 // Runs every read of `path` on a document parsed from `text` (a fresh one whenever the last
 // read made an engine, so that each read starts native) and on `engineDoc`, which holds the
 // same text loaded by the engine.
-inline std::vector<ReadResult> CompareReads(const Text& text, bool direct, const Text& path,
+inline std::vector<ReadComparison> CompareReads(const Text& text, bool direct, const Text& path,
                                             JsonDocument& engineDoc) {
-  std::vector<ReadResult> results;
+  std::vector<ReadComparison> results;
   JsonDocument doc;
   bool native = false;
   for (const Read& read : Reads()) {
@@ -110,9 +110,13 @@ inline std::vector<ReadResult> CompareReads(const Text& text, bool direct, const
       doc = JsonDocument();
       doc.Parse(text, direct);
     }
-    std::string answer = read.run(doc, path);
+    ReadComparison result;
+    result.read = read.name;
+    result.native = read.run(doc, path);
     native = ScriptEngine::CreatedCount() == engines;
-    results.push_back({read.name, std::move(answer), read.run(engineDoc, path), !native});
+    result.usedEngine = !native;
+    result.engine = read.run(engineDoc, path);
+    results.push_back(std::move(result));
   }
   return results;
 }
