@@ -59,9 +59,8 @@ class RowStore final : public WindowOperations {
 };
 
 void PerTrackCounter(benchmark::State& state) {
-  state.counters["per_track"] =
-      benchmark::Counter(static_cast<double>(state.iterations()) * kTracks,
-                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["per_track"] = benchmark::Counter(static_cast<double>(state.iterations()) * kTracks,
+                                                   benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 // One page as the extraction run reads it.

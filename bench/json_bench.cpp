@@ -39,9 +39,8 @@ void ParsePageAndReadTracks(benchmark::State& state) {
       benchmark::DoNotOptimize(doc.GetText(playPaths[k]));
     }
   }
-  state.counters["per_track"] =
-      benchmark::Counter(static_cast<double>(state.iterations()) * kTracks,
-                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["per_track"] = benchmark::Counter(static_cast<double>(state.iterations()) * kTracks,
+                                                   benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(ParsePageAndReadTracks)->Unit(benchmark::kMicrosecond);
 

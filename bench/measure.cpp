@@ -61,8 +61,7 @@ void Report(const std::vector<Sample>& samples) {
     peaks.push_back(s.peakKib);
     if (!s.ok) ++failed;
   }
-  std::printf("%.4f %.4f %.4f %ld %ld %d\n", Median(seconds),
-              *std::min_element(seconds.begin(), seconds.end()),
+  std::printf("%.4f %.4f %.4f %ld %ld %d\n", Median(seconds), *std::min_element(seconds.begin(), seconds.end()),
               *std::max_element(seconds.begin(), seconds.end()), Median(peaks),
               *std::max_element(peaks.begin(), peaks.end()), failed);
 }

@@ -48,8 +48,7 @@ int main(int argc, char** argv) {
   window.show();
   QApplication::processEvents();
 
-  static_cast<QLineEdit*>(window.ControlWidget(ombrik::Control::编辑框_URL))
-      ->setText(QString::fromUtf8(argv[1]));
+  static_cast<QLineEdit*>(window.ControlWidget(ombrik::Control::编辑框_URL))->setText(QString::fromUtf8(argv[1]));
   static_cast<QPushButton*>(window.ControlWidget(ombrik::Control::按钮_提取音频列表))->click();
   // The filled list is painted once before the program ends, as a user would see it.
   window.repaint();

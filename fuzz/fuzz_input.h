@@ -14,8 +14,7 @@ namespace ombrik::fuzz {
 
 class FuzzInput {
  public:
-  FuzzInput(const std::uint8_t* data, std::size_t size)
-      : rest_(reinterpret_cast<const char*>(data), size) {}
+  FuzzInput(const std::uint8_t* data, std::size_t size) : rest_(reinterpret_cast<const char*>(data), size) {}
 
   std::uint8_t Byte() {
     if (rest_.empty()) return 0;
@@ -46,8 +45,8 @@ class FuzzInput {
   __builtin_fprintf(stderr, "broken promise: %s\n", what);
   std::abort();
 }
-#define FUZZ_CHECK(cond)                    \
-  do {                                      \
+#define FUZZ_CHECK(cond)                        \
+  do {                                          \
     if (!(cond)) ::ombrik::fuzz::Broken(#cond); \
   } while (0)
 

@@ -16,8 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Text normalized = NormalizeHeaderNames(headers);
   // Only re-cased names and dropped lines: never longer, never a line without a colon.
   FUZZ_CHECK(normalized.size() <= headers.size());
-  for (const Text& line : SplitKeepingEmpty(normalized, Text("\r\n")))
-    FUZZ_CHECK(FindText(line, ":") != -1);
+  for (const Text& line : SplitKeepingEmpty(normalized, Text("\r\n"))) FUZZ_CHECK(FindText(line, ":") != -1);
   FUZZ_CHECK(TextToLower(normalized) == TextToLower(normalized));
   (void)ChooseUserAgent(normalized);
   (void)ChooseUserAgent(headers);

@@ -63,8 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (ScriptEngine::CreatedCount() != engines) return 0;
 
   const Text walked = WalkedPath(engineDoc, steer * 2654435761u);
-  const Text paths[] = {walked, fuzzPath,
-                        walked.empty() ? fuzzPath : ConcatText(walked, ".", fuzzPath)};
+  const Text paths[] = {walked, fuzzPath, walked.empty() ? fuzzPath : ConcatText(walked, ".", fuzzPath)};
   for (const Text& path : paths) {
     // Every read resolves its path first; where that needs the engine, all of them do.
     const std::size_t before = ScriptEngine::CreatedCount();
@@ -76,8 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (const auto& r : testing::CompareReads(text, direct, path, engineDoc)) {
       if (r.native != r.engine) {
-        std::fprintf(stderr, "%s(%s): native [%s], engine [%s]\n", r.read, path.c_str(),
-                     r.native.c_str(), r.engine.c_str());
+        std::fprintf(stderr, "%s(%s): native [%s], engine [%s]\n", r.read, path.c_str(), r.native.c_str(),
+                     r.engine.c_str());
         fuzz::Broken("a native read differs from the engine's");
       }
     }

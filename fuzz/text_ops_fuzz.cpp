@@ -61,8 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ForEachCharacterStart(text, from, [&](std::size_t i) {
       // The walk ends at a lead byte standing last.
       const bool loneLead = text.byte(i) >= 0x80 && i + 1 == text.size();
-      if (expected == -1 && !loneLead && EqualAt(text, i, sought, ignoreCase))
-        expected = static_cast<int>(i) + 1;
+      if (expected == -1 && !loneLead && EqualAt(text, i, sought, ignoreCase)) expected = static_cast<int>(i) + 1;
     });
     FUZZ_CHECK(found == expected);
   }

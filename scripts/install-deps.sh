@@ -12,7 +12,7 @@ packages=(
   libcpp-httplib-dev libssl-dev openssl
   tinyproxy microsocks
   fonts-wqy-microhei qt6-translations-l10n xvfb xauth x11-utils
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev clang-format-14
   nginx aria2
   dpkg-dev file
   lintian desktop-file-utils appstream bash-completion

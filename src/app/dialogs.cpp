@@ -38,8 +38,7 @@ class ChineseFileTypes final : public QFileIconProvider {
 
 }  // namespace
 
-void QtDialogs::ShowMessage(QWidget* owner, const QString& text, const QString& title,
-                            MessageIcon icon) {
+void QtDialogs::ShowMessage(QWidget* owner, const QString& text, const QString& title, MessageIcon icon) {
   // The program's texts break lines with CR LF; a label shows a lone CR as a glyph.
   QString shown = text;
   shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));

@@ -32,9 +32,8 @@ const QString kFolderDialogTitle = QStringLiteral("请选择可保存音频文�
 const QString kAboutTitle = QStringLiteral("关于..");
 
 QString AboutText() {
-  return QStringLiteral("本程序只能下载免费专辑音频，也包括收费专辑中免费音频。\r\n") +
-         QString(54, QLatin1Char(' ')) + QStringLiteral("-- Ferrox Tesk\r\n") +
-         QStringLiteral("2023.12.27 格式化音频文件名，剔除不合法字符\r\n") +
+  return QStringLiteral("本程序只能下载免费专辑音频，也包括收费专辑中免费音频。\r\n") + QString(54, QLatin1Char(' ')) +
+         QStringLiteral("-- Ferrox Tesk\r\n") + QStringLiteral("2023.12.27 格式化音频文件名，剔除不合法字符\r\n") +
          QStringLiteral("2023.12.25 优化下载地址获取方式，避免获取错误地址");
 }
 
@@ -53,9 +52,8 @@ W* Place(QWidget* parent, const char* name, int x, int y, int w, int h) {
 }  // namespace
 
 MainWindow::MainWindow(Dialogs& dialogs, RunHandlers handlers, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint),
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       dialogs_(dialogs),
       handlers_(std::move(handlers)) {
   setWindowTitle(QStringLiteral("Ombrik"));
@@ -69,8 +67,7 @@ MainWindow::MainWindow(Dialogs& dialogs, RunHandlers handlers, QWidget* parent)
   BuildControls();
   SetTabOrder();
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
-                                    screen->availableGeometry()));
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
   }
 }
 
@@ -168,9 +165,8 @@ void MainWindow::BuildControls() {
 }
 
 void MainWindow::SetTabOrder() {
-  for (QWidget* w : {static_cast<QWidget*>(分组框1_), static_cast<QWidget*>(标签2_),
-                     static_cast<QWidget*>(列表标题_), static_cast<QWidget*>(标签3_),
-                     static_cast<QWidget*>(进度条1_), static_cast<QWidget*>(状态条1_)}) {
+  for (QWidget* w : {static_cast<QWidget*>(分组框1_), static_cast<QWidget*>(标签2_), static_cast<QWidget*>(列表标题_),
+                     static_cast<QWidget*>(标签3_), static_cast<QWidget*>(进度条1_), static_cast<QWidget*>(状态条1_)}) {
     w->setFocusPolicy(Qt::NoFocus);
   }
   QWidget::setTabOrder(编辑框_URL_, 按钮_提取音频列表_);
@@ -235,8 +231,7 @@ void MainWindow::OnStatusBarDoubleClick(int x, int /*y*/, Qt::KeyboardModifiers 
 
 void MainWindow::changeEvent(QEvent* event) {
   // A fixed dialog frame has no maximised or full-screen state, whatever a window manager asks.
-  if (event->type() == QEvent::WindowStateChange &&
-      (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))) {
+  if (event->type() == QEvent::WindowStateChange && (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))) {
     setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
     resize(kClientWidth, kClientHeight);
   }
@@ -313,8 +308,7 @@ void MainWindow::SetEnabled(Control control, bool enabled) {
 
 void MainWindow::ShowMessage(const Text& text, const Text& title, MessageIcon icon) {
   // The box's own loop paints the window; nothing to pump here.
-  dialogs_.ShowMessage(this, ToQString(text), title.empty() ? kDefaultMessageTitle : ToQString(title),
-                       icon);
+  dialogs_.ShowMessage(this, ToQString(text), title.empty() ? kDefaultMessageTitle : ToQString(title), icon);
 }
 
 }  // namespace ombrik

@@ -2,12 +2,12 @@
 
 #include <cstdlib>
 
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QSocketNotifier>
 #include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <utility>
 
 #include "app/dialogs.h"
@@ -73,7 +73,8 @@ class QuitOnSignals {
 
   static void Handle(int) {
     const char byte = 1;
-    if (writeEnd_ >= 0) [[maybe_unused]] const auto n = ::write(writeEnd_, &byte, 1);
+    if (writeEnd_ >= 0) [[maybe_unused]]
+      const auto n = ::write(writeEnd_, &byte, 1);
   }
 
   std::function<void()> onSignal_;
@@ -87,8 +88,7 @@ QtChineseTexts::QtChineseTexts() {
   const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
   // qtbase holds the texts of the widgets the window uses (message box, file dialog).
   if (!translator_.load(QStringLiteral("qtbase_zh_CN"), dir)) {
-    qWarning("Qt's Chinese translations (qtbase_zh_CN) not found in %s; dialogs stay in English",
-             qPrintable(dir));
+    qWarning("Qt's Chinese translations (qtbase_zh_CN) not found in %s; dialogs stay in English", qPrintable(dir));
     return;
   }
   installed_ = QCoreApplication::installTranslator(&translator_);
@@ -113,7 +113,8 @@ ProgramSettings ProgramSettingsFromEnvironment() {
 
 RunHandlers ProgramRunHandlers(const ProgramSettings& settings) {
   return {[settings](WindowOperations& window) {
-            OnExtractTrackList(window, {.apiOrigin = settings.apiOrigin, .retry = settings.retry, .network = settings.network});
+            OnExtractTrackList(window,
+                               {.apiOrigin = settings.apiOrigin, .retry = settings.retry, .network = settings.network});
           },
           [settings](WindowOperations& window) {
             DownloadRunOptions options;

@@ -1,10 +1,10 @@
 #include "app/status_bar.h"
 
+#include <qdrawutil.h>
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QToolTip>
-#include <qdrawutil.h>
 
 namespace ombrik {
 
@@ -42,17 +42,13 @@ void StatusBar::SetPartText(int part, const QString& text) {
   update(PartRect(part));
 }
 
-QString StatusBar::PartText(int part) const {
-  return part >= 0 && part < kPartCount ? texts_[part] : QString();
-}
+QString StatusBar::PartText(int part) const { return part >= 0 && part < kPartCount ? texts_[part] : QString(); }
 
 void StatusBar::SetPartToolTip(int part, const QString& tip) {
   if (part >= 0 && part < kPartCount) tips_[part] = tip;
 }
 
-QString StatusBar::PartToolTip(int part) const {
-  return part >= 0 && part < kPartCount ? tips_[part] : QString();
-}
+QString StatusBar::PartToolTip(int part) const { return part >= 0 && part < kPartCount ? tips_[part] : QString(); }
 
 void StatusBar::paintEvent(QPaintEvent*) {
   QPainter painter(this);
@@ -61,8 +57,7 @@ void StatusBar::paintEvent(QPaintEvent*) {
     const QRect panel = PartRect(part).adjusted(0, 2, part + 1 < kPartCount ? -2 : 0, 0);
     qDrawShadePanel(&painter, panel, palette(), true, 1);
     const QRect textRect = panel.adjusted(kTextPadding, 1, -kTextPadding, -1);
-    const QString shown =
-        fontMetrics().elidedText(texts_[part], Qt::ElideRight, textRect.width());
+    const QString shown = fontMetrics().elidedText(texts_[part], Qt::ElideRight, textRect.width());
     painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
   }
 }

@@ -49,8 +49,6 @@ int ItemsOnPage(int page, const PagePlan& plan) {
 
 Text TrackIndexText(int k) { return NumberToText(k - 1.0); }
 
-Text TrackRowNumber(double total, int page, int k) {
-  return NumberToText(total - (page - 1.0) * 100.0 - k + 1.0);
-}
+Text TrackRowNumber(double total, int page, int k) { return NumberToText(total - (page - 1.0) * 100.0 - k + 1.0); }
 
 }  // namespace ombrik

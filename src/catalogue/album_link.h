@@ -9,8 +9,7 @@ namespace ombrik {
 
 // Where the album track service lives unless the front end's settings say otherwise.
 inline constexpr const char* kDefaultApiOrigin = "https://m.ombrik-demo.example";
-inline constexpr const char* kTrackServicePath =
-    "/m-revision/common/album/queryAlbumTrackRecordsByPage";
+inline constexpr const char* kTrackServicePath = "/m-revision/common/album/queryAlbumTrackRecordsByPage";
 
 // scheme://host[:port] of the album track service: the configured origin when it is not empty
 // (a trailing "/" dropped), else the built-in default.

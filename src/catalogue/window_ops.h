@@ -43,16 +43,16 @@ struct ListingSummary {
   bool totalKnown = false;  // the service's answer had a track count
   Text total;               // the count as the service wrote it
   int rows = 0;
-  int failedPages = 0;      // pages that could not be read (each showed its box)
+  int failedPages = 0;  // pages that could not be read (each showed its box)
 };
 
 // The end of one track of a download run.
 struct TrackReport {
   TrackOutcome outcome = TrackOutcome::Failed;
-  Text path;                   // the file written or kept (number mode: the name it chose);
-                               // for a failure, the file that was meant
-  Failure failure;             // why it failed
-  std::int64_t bytes = 0;      // the file's size
+  Text path;                     // the file written or kept (number mode: the name it chose);
+                                 // for a failure, the file that was meant
+  Failure failure;               // why it failed
+  std::int64_t bytes = 0;        // the file's size
   std::int64_t resumedFrom = 0;  // bytes an earlier, interrupted try had already saved
   int tries = 0;                 // transfers made for it
 };

@@ -75,8 +75,7 @@ namespace {
 std::optional<int> SmallNumber(std::string_view text, int min, int max) {
   int value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value < min ||
-      value > max) {
+  if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value < min || value > max) {
     return std::nullopt;
   }
   return value;
@@ -130,7 +129,7 @@ ParseResult ParseCommandLine(const std::vector<std::string_view>& args) {
   Options o;
   std::optional<Command> command;
   std::vector<std::string_view> operands;
-  bool getOnly = false;   // an option given that only get takes
+  bool getOnly = false;  // an option given that only get takes
   bool optionsEnded = false;
   const auto fail = [](std::string text) { return ParseResult{std::nullopt, std::move(text)}; };
 

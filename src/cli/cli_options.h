@@ -22,18 +22,18 @@ std::optional<ItemSelection> ParseItems(std::string_view text);
 
 struct Options {
   Command command = Command::Help;
-  std::string link;             // UTF-8, as typed
-  std::string folder = ".";     // get: where the files go
+  std::string link;          // UTF-8, as typed
+  std::string folder = ".";  // get: where the files go
   ExistingFileMode existing = ExistingFileMode::ReplaceExisting;
-  int retries = 3;              // further tries of a page or track that failed in a way that can heal
-  int jobs = 3;                 // get: transfers at once
-  bool resume = true;           // get: continue part files an earlier run left
-  bool json = false;            // one JSON object per line on standard output (a track, or a
-                                // track's outcome)
+  int retries = 3;     // further tries of a page or track that failed in a way that can heal
+  int jobs = 3;        // get: transfers at once
+  bool resume = true;  // get: continue part files an earlier run left
+  bool json = false;   // one JSON object per line on standard output (a track, or a
+                       // track's outcome)
   bool quiet = false;
   std::optional<std::string> apiOrigin;
-  std::optional<std::string> caFile;   // --cacert
-  bool insecure = false;               // --insecure
+  std::optional<std::string> caFile;  // --cacert
+  bool insecure = false;              // --insecure
   std::optional<int> timeoutSeconds;
   std::optional<ItemSelection> items;  // every track when absent
 };

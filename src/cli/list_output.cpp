@@ -11,7 +11,8 @@ namespace {
 // characters are shown escaped.
 std::string Field(const Text& text) {
   std::string utf8 = TextToUtf8(text);
-  std::replace_if(utf8.begin(), utf8.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
+  std::replace_if(
+      utf8.begin(), utf8.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
   return VisibleText(utf8);
 }
 

@@ -25,11 +25,10 @@ char32_t NextCodePoint(std::string_view s, std::size_t& i) {
 }
 
 bool IsWide(char32_t cp) {
-  return (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
-         (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
-         (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
-         (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x1F300 && cp <= 0x1F64F) ||
-         (cp >= 0x1F900 && cp <= 0x1F9FF) || (cp >= 0x20000 && cp <= 0x3FFFD);
+  return (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) || (cp >= 0xAC00 && cp <= 0xD7A3) ||
+         (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+         (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x1F300 && cp <= 0x1F64F) || (cp >= 0x1F900 && cp <= 0x1F9FF) ||
+         (cp >= 0x20000 && cp <= 0x3FFFD);
 }
 
 // The end of the text that fits in `columns`, with "…" in front when something was cut.
@@ -85,10 +84,14 @@ std::string Clockface(double seconds) {
 
 const char* OutcomeName(TrackOutcome outcome) {
   switch (outcome) {
-    case TrackOutcome::Fetched: return "fetched";
-    case TrackOutcome::Kept: return "kept";
-    case TrackOutcome::Skipped: return "skipped";
-    case TrackOutcome::Failed: return "failed";
+    case TrackOutcome::Fetched:
+      return "fetched";
+    case TrackOutcome::Kept:
+      return "kept";
+    case TrackOutcome::Skipped:
+      return "skipped";
+    case TrackOutcome::Failed:
+      return "failed";
   }
   return "failed";
 }
@@ -220,13 +223,14 @@ void TerminalWindow::TrackFinished(int row, const TrackReport& report) {
   const std::string path = TextToUtf8(report.path);
   if (settings_.trackJson && report.failure.cause != FailureCause::Cancelled) {
     const auto& cells = rows_[static_cast<std::size_t>(row)];
-    const std::string reason = report.outcome == TrackOutcome::Failed ? JsonString(Describe(report.failure))
+    const std::string reason = report.outcome == TrackOutcome::Failed    ? JsonString(Describe(report.failure))
                                : report.outcome == TrackOutcome::Skipped ? JsonString(std::string("no file to fetch"))
-                                                                          : "null";
-    std::fprintf(settings_.trackJson, "{\"number\":%s,\"title\":%s,\"path\":%s,\"outcome\":\"%s\",\"reason\":%s,\"bytes\":%lld}\n",
+                                                                         : "null";
+    std::fprintf(settings_.trackJson,
+                 "{\"number\":%s,\"title\":%s,\"path\":%s,\"outcome\":\"%s\",\"reason\":%s,\"bytes\":%lld}\n",
                  JsonNumber(cells[0]).c_str(), JsonString(cells[1]).c_str(),
-                 report.path.empty() ? "null" : JsonString(path).c_str(), OutcomeName(report.outcome),
-                 reason.c_str(), static_cast<long long>(report.bytes));
+                 report.path.empty() ? "null" : JsonString(path).c_str(), OutcomeName(report.outcome), reason.c_str(),
+                 static_cast<long long>(report.bytes));
     std::fflush(settings_.trackJson);
   }
   switch (report.outcome) {
@@ -303,8 +307,8 @@ void TerminalWindow::DrawLive(bool force) {
   // The whole run: tracks finished, speed, and the time left at the pace so far.
   const double elapsed = std::chrono::duration<double>(now - runStarted_).count();
   const std::size_t tracks = std::max<std::size_t>(rows_.size(), 1);
-  std::string overall = "[" + std::to_string(finished_) + "/" + std::to_string(rows_.size()) + " done]  " +
-                        HumanBytes(moving);
+  std::string overall =
+      "[" + std::to_string(finished_) + "/" + std::to_string(rows_.size()) + " done]  " + HumanBytes(moving);
   if (elapsed >= 0.5) {
     overall += "  " + Rate(moving, now - runStarted_);
     fraction /= static_cast<double>(tracks);

@@ -13,9 +13,8 @@ namespace ombrik {
 namespace {
 
 // The controls a run disables, in order, and enables again in the same order.
-constexpr Control kRunControls[] = {Control::按钮_下载, Control::编辑框_下载目录,
-                                    Control::按钮_提取音频列表, Control::编辑框_URL,
-                                    Control::按钮_浏览下载目录};
+constexpr Control kRunControls[] = {Control::按钮_下载, Control::编辑框_下载目录, Control::按钮_提取音频列表,
+                                    Control::编辑框_URL, Control::按钮_浏览下载目录};
 
 void SetRunControlsEnabled(WindowOperations& window, bool enabled) {
   for (Control c : kRunControls) window.SetEnabled(c, enabled);
@@ -70,9 +69,9 @@ class TrackRun : public FetchEvents {
       ++done_;
     } else if (report.failure.cause != FailureCause::Cancelled) {
       // The user stopped the run: that is no news about this track.
-      window_.ShowMessage(ConcatText(pathOfJob_[static_cast<std::size_t>(job)], "  下载失败！\r\n"_t,
-                                     TrackPlayPaths.At(i)),
-                          "", MessageIcon::Error);
+      window_.ShowMessage(
+          ConcatText(pathOfJob_[static_cast<std::size_t>(job)], "  下载失败！\r\n"_t, TrackPlayPaths.At(i)), "",
+          MessageIcon::Error);
     }
   }
 

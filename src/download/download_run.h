@@ -26,7 +26,6 @@ void OnDownloadAll(WindowOperations& window, const DownloadRunOptions& options =
 // the play address. Empty when the play address gives no extension, and the track is skipped.
 // The title is shortened at a character boundary when the name, with ".part" and
 // `reserveBytes` more, would not fit the file system's 255 bytes of UTF-8.
-Text TrackFileName(const Text& number, const Text& title, const Text& playPath,
-                   std::size_t reserveBytes = 0);
+Text TrackFileName(const Text& number, const Text& title, const Text& playPath, std::size_t reserveBytes = 0);
 
 }  // namespace ombrik

@@ -224,11 +224,16 @@ struct AnswerHeaders {
     const auto is = [name](const char* n) {
       return name.size() == std::strlen(n) && strncasecmp(name.data(), n, name.size()) == 0;
     };
-    if (is("ETag")) etag = value;
-    else if (is("Last-Modified")) lastModified = value;
-    else if (is("Content-Range")) contentRange = value;
-    else if (is("Retry-After")) retryAfter = value;
-    else if (is("Content-Length")) std::from_chars(value.data(), value.data() + value.size(), contentLength);
+    if (is("ETag"))
+      etag = value;
+    else if (is("Last-Modified"))
+      lastModified = value;
+    else if (is("Content-Range"))
+      contentRange = value;
+    else if (is("Retry-After"))
+      retryAfter = value;
+    else if (is("Content-Length"))
+      std::from_chars(value.data(), value.data() + value.size(), contentLength);
   }
 
   // ETag, else Last-Modified; empty when the server gave neither.
@@ -270,11 +275,11 @@ struct Job {
   std::unique_ptr<Transfer> transfer;
   curl_slist* requestHeaders = nullptr;
   AnswerHeaders answer;
-  std::int64_t offset = 0;   // bytes of the part file this try continues from
+  std::int64_t offset = 0;     // bytes of the part file this try continues from
   std::int64_t expected = -1;  // the file's announced length, -1 while unknown
   bool bodyStarted = false;
-  int refusedStatus = 0;     // an answer we did not write (error status or unusable 206)
-  bool startOver = false;    // the part cannot be continued: fetch again from byte 0
+  int refusedStatus = 0;   // an answer we did not write (error status or unusable 206)
+  bool startOver = false;  // the part cannot be continued: fetch again from byte 0
   Failure writeFailure;
   FetchEvents* events = nullptr;
 
@@ -301,8 +306,7 @@ struct Job {
     if (offset > 0 && status == 206) {
       const auto range = ParseContentRange(answer.contentRange);
       const std::string validator = answer.Validator();
-      if (!range || range->first != offset ||
-          (!validator.empty() && ResumeKey(validator) != part.key())) {
+      if (!range || range->first != offset || (!validator.empty() && ResumeKey(validator) != part.key())) {
         startOver = true;
         refusedStatus = 206;
         return false;
@@ -358,8 +362,8 @@ struct Job {
     writeFailure = {};
     expected = -1;
     const std::size_t newline = part.key().find('\n');
-    const bool continuable = resume && part.size() > 0 && newline != std::string::npos &&
-                             part.key().compare(0, newline, url) == 0;
+    const bool continuable =
+        resume && part.size() > 0 && newline != std::string::npos && part.key().compare(0, newline, url) == 0;
     if (!continuable && part.size() > 0) {
       if (Failure f = part.Restart(); f.failed()) {
         report.failure = f;
@@ -599,8 +603,8 @@ class Runner {
 
 void FetchFiles(FetchEvents& events, const FetchSettings& settings) { Runner(events, settings).Run(); }
 
-TrackReport FetchFile(const Text& url, const Text& path, ExistingFileMode mode,
-                      const FetchSettings& settings, const DownloadProgress& progress) {
+TrackReport FetchFile(const Text& url, const Text& path, ExistingFileMode mode, const FetchSettings& settings,
+                      const DownloadProgress& progress) {
   struct One : FetchEvents {
     std::optional<FetchJob> job;
     const DownloadProgress* progress;

@@ -56,8 +56,7 @@ class FetchEvents {
   virtual std::optional<FetchJob> NextJob() = 0;
   virtual void Started(int /*job*/, const Text& /*target*/) {}
   virtual void Progress(int /*job*/, std::int64_t /*received*/, std::int64_t /*total*/) {}
-  virtual void Waiting(int /*job*/, int /*failedTries*/, std::chrono::milliseconds /*pause*/,
-                       const Failure& /*why*/) {}
+  virtual void Waiting(int /*job*/, int /*failedTries*/, std::chrono::milliseconds /*pause*/, const Failure& /*why*/) {}
   virtual void Finished(int job, const TrackReport& report) = 0;
 };
 
@@ -68,11 +67,11 @@ void FetchFiles(FetchEvents& events, const FetchSettings& settings);
 
 // One file. Outcome Fetched, Kept (KeepExisting and the file exists) or Failed.
 [[nodiscard]] TrackReport FetchFile(const Text& url, const Text& path, ExistingFileMode mode,
-                      const FetchSettings& settings = {}, const DownloadProgress& progress = {});
+                                    const FetchSettings& settings = {}, const DownloadProgress& progress = {});
 
 // True when the file was written or, with KeepExisting, exists.
 [[nodiscard]] bool DownloadFile(const Text& url, const Text& path, ExistingFileMode mode,
-                  const DownloadProgress& progress = {});
+                                const DownloadProgress& progress = {});
 
 // The last path component's extension, dot included; empty when it has none.
 Text FileExtensionOf(const Text& path);

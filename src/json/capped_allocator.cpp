@@ -14,7 +14,10 @@ void Allocator::Link(Block* b) {
 }
 
 void Allocator::Unlink(Block* b) {
-  if (b->prev) b->prev->next = b->next; else head = b->next;
+  if (b->prev)
+    b->prev->next = b->next;
+  else
+    head = b->next;
   if (b->next) b->next->prev = b->prev;
 }
 

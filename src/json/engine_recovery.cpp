@@ -46,8 +46,7 @@ void ScriptEngine::Abandon() {
   }
 }
 
-duk_int_t ScriptEngine::Protected(duk_safe_call_function fn, void* udata, duk_idx_t nargs,
-                                  duk_idx_t nrets) {
+duk_int_t ScriptEngine::Protected(duk_safe_call_function fn, void* udata, duk_idx_t nargs, duk_idx_t nrets) {
   if (!ctx_) return DUK_EXEC_ERROR;
   std::jmp_buf recover;
   allocator_->recover = &recover;

@@ -22,8 +22,7 @@ std::string EngineStringToUtf8(std::string_view s) {
   while (i < s.size()) {
     Utf8Char c = DecodeUtf8At(s, i, true);
     if (IsHighSurrogate(c.cp)) {
-      const Utf8Char low = i + c.length < s.size() ? DecodeUtf8At(s, i + c.length, true)
-                                                   : Utf8Char{0, 0, false};
+      const Utf8Char low = i + c.length < s.size() ? DecodeUtf8At(s, i + c.length, true) : Utf8Char{0, 0, false};
       if (IsLowSurrogate(low.cp)) {
         c.cp = 0x10000 + ((c.cp - 0xD800) << 10) + (low.cp - 0xDC00);
         c.length += low.length;

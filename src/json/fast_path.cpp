@@ -87,18 +87,18 @@ duk_ret_t NotePlaceholderInHeap(duk_context* ctx, void*) {
 // Leaves the result on the stack and returns true, or leaves the stack alone and returns false.
 bool ReplacePlaceholderDirectly(duk_context* ctx) {
   const duk_idx_t text = duk_get_top_index(ctx);
-  duk_push_heap_stash(ctx);                         // [... text stash]
-  duk_get_prop_string(ctx, -1, kStashReplace);      // [... text stash replace0]
-  duk_get_prop_string(ctx, text, "replace");        // [... text stash replace0 replace]
+  duk_push_heap_stash(ctx);                     // [... text stash]
+  duk_get_prop_string(ctx, -1, kStashReplace);  // [... text stash replace0]
+  duk_get_prop_string(ctx, text, "replace");    // [... text stash replace0 replace]
   bool original = duk_is_function(ctx, -1) && duk_strict_equals(ctx, -1, -2);
   duk_pop_2(ctx);
-  duk_get_prop_string(ctx, -1, kStashPattern);      // [... text stash pattern0]
+  duk_get_prop_string(ctx, -1, kStashPattern);  // [... text stash pattern0]
   if (!original || !PushGlobal(ctx, "str_reg")) {
     duk_pop_2(ctx);
     return false;
   }
   original = duk_is_object(ctx, -1) && duk_strict_equals(ctx, -1, -2);
-  duk_pop(ctx);                                     // [... text stash pattern0]
+  duk_pop(ctx);  // [... text stash pattern0]
   if (!original) {
     duk_pop_2(ctx);
     return false;
@@ -106,7 +106,7 @@ bool ReplacePlaceholderDirectly(duk_context* ctx) {
   // A global pattern's search leaves lastIndex at 0.
   duk_push_int(ctx, 0);
   duk_put_prop_string(ctx, -2, "lastIndex");
-  duk_pop_2(ctx);                                   // [... text]
+  duk_pop_2(ctx);  // [... text]
 
   static constexpr std::string_view kPlaceholder = "\xE2\x90\x80";  // U+2400
   duk_size_t len = 0;

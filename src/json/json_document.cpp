@@ -20,18 +20,12 @@ bool IsAscii(std::string_view s) {
 }
 
 // ASCII is the same in both encodings; only other texts need the converter.
-std::string ToEngine(const Text& text) {
-  return IsAscii(text.view()) ? text.str() : TextToUtf8(text);
-}
+std::string ToEngine(const Text& text) { return IsAscii(text.view()) ? text.str() : TextToUtf8(text); }
 
-Text FromEngine(std::string&& utf8) {
-  return IsAscii(utf8) ? Text(std::move(utf8)) : TextFromUtf8(utf8);
-}
+Text FromEngine(std::string&& utf8) { return IsAscii(utf8) ? Text(std::move(utf8)) : TextFromUtf8(utf8); }
 
 // A string value of the engine as EvalText hands it over.
-Text FromEngineString(std::string_view engineString) {
-  return FromEngine(EngineStringToUtf8(engineString));
-}
+Text FromEngineString(std::string_view engineString) { return FromEngine(EngineStringToUtf8(engineString)); }
 
 // Turns backslash placeholders back into backslashes on the way out.
 const char* const kUnplaceholder = ".replace(str_reg, '\\\\')";
@@ -71,8 +65,7 @@ void FillScriptError(ScriptError& record, const EngineError& error, std::string_
   // Up to 40 bytes from the failing position to the end of its line, whole characters only.
   std::size_t end = offset;
   while (end < json.size() && end - offset < 40 && json[end] != '\n' && json[end] != '\r') ++end;
-  while (end > offset && end < json.size() && (static_cast<unsigned char>(json[end]) & 0xC0) == 0x80)
-    --end;
+  while (end > offset && end < json.size() && (static_cast<unsigned char>(json[end]) & 0xC0) == 0x80) --end;
   record.errorText = FromEngine(std::string(json.substr(offset, end - offset)));
 }
 
@@ -117,18 +110,15 @@ JsonDocument JsonDocument::Copy() const { return *this; }
 
 void JsonDocument::CreateEngine() { state_ = State::EmptyObject(); }
 
-const JsonValue* JsonDocument::NativeRoot() const {
-  return state_ && !state_->engine ? &state_->tree.root : nullptr;
-}
+const JsonValue* JsonDocument::NativeRoot() const { return state_ && !state_->engine ? &state_->tree.root : nullptr; }
 
 ScriptEngine* JsonDocument::Engine() const {
   if (!state_) return nullptr;
   if (state_->engine) return state_->engine.get();
   std::shared_ptr<ScriptEngine> engine = ScriptEngine::Create();
   if (!engine) return nullptr;
-  engine->Run(ToEngine(ConcatText(
-      "var ", variableName_,
-      " = {}, str_Code = String.fromCharCode(9216), str_reg = new RegExp(str_Code, 'g')")));
+  engine->Run(ToEngine(ConcatText("var ", variableName_,
+                                  " = {}, str_Code = String.fromCharCode(9216), str_reg = new RegExp(str_Code, 'g')")));
   engine->NotePlaceholderPattern();
   // A value too big for the engine's heap leaves the document null, as the engine's own
   // parser would have left it.
@@ -168,11 +158,12 @@ bool JsonDocument::Load(const Text& text, bool direct, ScriptError* errorInfo) {
   }
   Run(ConcatText("var ", variableName_, " = null"));
   EngineError error;
-  bool loaded = engine->LoadJson(ToEngine(variableName_), json, !direct,
-                                 errorInfo ? &error : nullptr);
+  bool loaded = engine->LoadJson(ToEngine(variableName_), json, !direct, errorInfo ? &error : nullptr);
   if (errorInfo) {
-    if (loaded) *errorInfo = ScriptError{};
-    else FillScriptError(*errorInfo, error, json);
+    if (loaded)
+      *errorInfo = ScriptError{};
+    else
+      FillScriptError(*errorInfo, error, json);
   }
   return EvalBool(ConcatText(variableName_, " != null"));
 }
@@ -223,8 +214,7 @@ bool JsonDocument::SetExpression(const Text& path, const Text& expression) {
   return EvalBool(ConcatText(Completed(path), " = eval(", expression, ")"));
 }
 
-bool JsonDocument::ResolveNative(const JsonValue& root, const Text& path, NativeRef& target,
-                                 Text* completed) const {
+bool JsonDocument::ResolveNative(const JsonValue& root, const Text& path, NativeRef& target, Text* completed) const {
   const std::string_view variable = variableName_.view();
   const std::string_view given = path.view();
   // Parsed once: the completed path variable.path has the same steps after the first.
@@ -290,13 +280,19 @@ JsonValueKind JsonDocument::TypeOf(const Text& path) {
       if (ref.outcome == Outcome::Throws) return JsonValueKind::Other;
       if (ref.IsNullish()) return JsonValueKind::Null;
       switch (ref.value().kind) {
-        case JsonKind::String: return JsonValueKind::String;
-        case JsonKind::Array: return JsonValueKind::Array;
-        case JsonKind::Object: return JsonValueKind::Object;
-        case JsonKind::Number: return JsonValueKind::Number;
+        case JsonKind::String:
+          return JsonValueKind::String;
+        case JsonKind::Array:
+          return JsonValueKind::Array;
+        case JsonKind::Object:
+          return JsonValueKind::Object;
+        case JsonKind::Number:
+          return JsonValueKind::Number;
         case JsonKind::True:
-        case JsonKind::False: return JsonValueKind::Boolean;
-        case JsonKind::Null: return JsonValueKind::Null;
+        case JsonKind::False:
+          return JsonValueKind::Boolean;
+        case JsonKind::Null:
+          return JsonValueKind::Null;
       }
     }
   }
@@ -367,16 +363,13 @@ std::int32_t JsonDocument::Count(const Text& path) {
   return NumberToInt(EvalNumber(ConcatText("get__count(", Completed(path), ")")));
 }
 
-JsonDocument JsonDocument::GetObject(const Text& path) {
-  return DocumentFromJsonText(GetJson(path));
-}
+JsonDocument JsonDocument::GetObject(const Text& path) { return DocumentFromJsonText(GetJson(path)); }
 
 bool JsonDocument::Append(const Text& value, const Text& path, bool raw, bool atFront) {
   const Text target = Completed(path);
   const Text item = raw ? value : ConcatText("'", value, "'");
-  return EvalBool(ConcatText("if (Object.prototype.toString.call(", target,
-                             ") != '[object Array]') { ", target, " = new Array() } ", target,
-                             atFront ? ".unshift(" : ".push(", item, ")"));
+  return EvalBool(ConcatText("if (Object.prototype.toString.call(", target, ") != '[object Array]') { ", target,
+                             " = new Array() } ", target, atFront ? ".unshift(" : ".push(", item, ")"));
 }
 
 JsonDocument JsonDocument::GetItemObject(std::int32_t index, const Text& path) {
@@ -397,8 +390,7 @@ Text JsonDocument::GetItemText(std::int32_t index, const Text& path, bool asJson
       } else if (item.IsValue() && item.value().kind == JsonKind::String) {
         // item.replace(str_reg, '\\'): the pattern reads characters, which only a
         // well-formed string has for certain. Other values have no replace to call.
-        result = item.value().has(JsonValue::kWellFormed) ? NativeResult::Done
-                                                          : NativeResult::NeedsEngine;
+        result = item.value().has(JsonValue::kWellFormed) ? NativeResult::Done : NativeResult::NeedsEngine;
         text.assign(item.value().chars, item.value().size);
       }
       if (result == NativeResult::Throws) return {};
@@ -409,9 +401,7 @@ Text JsonDocument::GetItemText(std::int32_t index, const Text& path, bool asJson
     }
   }
   const Text target = Completed(path);
-  if (asJson)
-    return EvalText(
-        ConcatText("JSON.stringify(", target, "[", IntToText(index), "])", kUnplaceholder));
+  if (asJson) return EvalText(ConcatText("JSON.stringify(", target, "[", IntToText(index), "])", kUnplaceholder));
   return EvalText(ConcatText(target, "[", IntToText(index), "]", kUnplaceholder));
 }
 
@@ -424,9 +414,7 @@ bool JsonDocument::RemoveItem(std::int32_t index, const Text& path) {
   return EvalBool(ConcatText(Completed(path), ".splice(", IntToText(index), ", 1)"));
 }
 
-bool JsonDocument::Delete(const Text& path) {
-  return EvalBool(ConcatText("delete ", Completed(path)));
-}
+bool JsonDocument::Delete(const Text& path) { return EvalBool(ConcatText("delete ", Completed(path))); }
 
 bool JsonDocument::SetNumber(const Text& path, double number) {
   return EvalBool(ConcatText(Completed(path), " = ", NumberToText(number)));
@@ -437,13 +425,15 @@ double JsonDocument::GetNumber(const Text& path) {
     NativeRef ref;
     // A text's numeric reading is the engine's (left to it); other values that are not
     // numbers or booleans read as 0.
-    if (ResolveNative(*root, path, ref, nullptr) &&
-        !(ref.IsValue() && ref.value().kind == JsonKind::String)) {
+    if (ResolveNative(*root, path, ref, nullptr) && !(ref.IsValue() && ref.value().kind == JsonKind::String)) {
       if (!ref.IsValue()) return 0.0;
       switch (ref.value().kind) {
-        case JsonKind::Number: return ref.value().number;
-        case JsonKind::True: return 1.0;
-        default: return 0.0;
+        case JsonKind::Number:
+          return ref.value().number;
+        case JsonKind::True:
+          return 1.0;
+        default:
+          return 0.0;
       }
     }
   }
@@ -452,16 +442,13 @@ double JsonDocument::GetNumber(const Text& path) {
 
 Text JsonDocument::GetJson(const Text& path) { return GetText(path, true); }
 
-std::shared_ptr<ScriptEngine> JsonDocument::GetEngine() const {
-  return Engine() ? state_->engine : nullptr;
-}
+std::shared_ptr<ScriptEngine> JsonDocument::GetEngine() const { return Engine() ? state_->engine : nullptr; }
 
 std::int32_t JsonDocument::GetValues(TextArray& values, const Text& path, bool recursive) {
   const Text target = Completed(path);
   Run("var str_all = new Array()");
   Run(ConcatText("get__nodeValue(", target, recursive ? ", true)" : ", false)"));
-  values = SplitResult(EvalText(ConcatText("str_all.join('", ValueSeparator(), "')")),
-                       ValueSeparator());
+  values = SplitResult(EvalText(ConcatText("str_all.join('", ValueSeparator(), "')")), ValueSeparator());
   return values.Size();
 }
 

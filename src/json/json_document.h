@@ -87,12 +87,10 @@ class JsonDocument {
   std::int32_t Count(const Text& path = {});
   // A deep copy of the value at `path` in a document with an engine of its own.
   JsonDocument GetObject(const Text& path = {});
-  bool Append(const Text& value = {}, const Text& path = {}, bool raw = false,
-              bool atFront = false);
+  bool Append(const Text& value = {}, const Text& path = {}, bool raw = false, bool atFront = false);
   JsonDocument GetItemObject(std::int32_t index = 0, const Text& path = {});
   Text GetItemText(std::int32_t index = 0, const Text& path = {}, bool asJson = false);
-  bool SetItem(std::int32_t index = 0, const Text& path = {}, const Text& value = {},
-               bool raw = false);
+  bool SetItem(std::int32_t index = 0, const Text& path = {}, const Text& value = {}, bool raw = false);
   bool RemoveItem(std::int32_t index = 0, const Text& path = {});
   bool Delete(const Text& path = {});
   bool SetNumber(const Text& path = {}, double number = 0);
@@ -114,8 +112,7 @@ class JsonDocument {
   ScriptEngine* Engine() const;
   // ResolvePath on the native value: `target` receives what the completed path designates,
   // `completed` (when given) the completed path. False where the engine must decide.
-  bool ResolveNative(const JsonValue& root, const Text& path, NativeRef& target,
-                     Text* completed) const;
+  bool ResolveNative(const JsonValue& root, const Text& path, NativeRef& target, Text* completed) const;
   Text Completed(const Text& path);
   bool EvalBool(const Text& script);
   double EvalNumber(const Text& script);

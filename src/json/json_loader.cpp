@@ -12,11 +12,21 @@ namespace ombrik {
 
 void PushJsonValue(duk_context* ctx, const JsonValue& value) {
   switch (value.kind) {
-    case JsonKind::Null: duk_push_null(ctx); return;
-    case JsonKind::False: duk_push_false(ctx); return;
-    case JsonKind::True: duk_push_true(ctx); return;
-    case JsonKind::Number: duk_push_number(ctx, value.number); return;
-    case JsonKind::String: duk_push_lstring(ctx, value.chars, value.size); return;
+    case JsonKind::Null:
+      duk_push_null(ctx);
+      return;
+    case JsonKind::False:
+      duk_push_false(ctx);
+      return;
+    case JsonKind::True:
+      duk_push_true(ctx);
+      return;
+    case JsonKind::Number:
+      duk_push_number(ctx, value.number);
+      return;
+    case JsonKind::String:
+      duk_push_lstring(ctx, value.chars, value.size);
+      return;
     case JsonKind::Array:
       duk_require_stack(ctx, 2);
       duk_push_array(ctx);
@@ -113,8 +123,7 @@ const EngineError kEngineFailed{0, "Error", "the script engine failed", 0, false
 
 }  // namespace
 
-bool ScriptEngine::LoadJson(std::string_view variable, std::string_view json, bool unwrapString,
-                            EngineError* error) {
+bool ScriptEngine::LoadJson(std::string_view variable, std::string_view json, bool unwrapString, EngineError* error) {
   LoadCall call{variable, json, unwrapString};
   duk_int_t rc = Protected(LoadJsonInHeap, &call, 0, 1);
   if (!alive()) {

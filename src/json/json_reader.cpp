@@ -31,9 +31,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // The characters the engine's parser takes into a number before checking it; a number of
 // ours followed by one of them is left to the engine.
-bool IsNumberChar(char c) {
-  return IsDigit(c) || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-';
-}
+bool IsNumberChar(char c) { return IsDigit(c) || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-'; }
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -211,26 +209,26 @@ class Reader {
   }
 
   bool Literal(std::string_view word) {
-    if (static_cast<std::size_t>(end_ - p_) < word.size() ||
-        std::memcmp(p_, word.data(), word.size()) != 0)
+    if (static_cast<std::size_t>(end_ - p_) < word.size() || std::memcmp(p_, word.data(), word.size()) != 0)
       return false;
     p_ += word.size();
     return true;
   }
 
   bool OverLimit() const {
-    return arena_.used() + values_.capacity() * sizeof(JsonValue) +
-               members_.capacity() * sizeof(JsonMember) >
-           limit_;
+    return arena_.used() + values_.capacity() * sizeof(JsonValue) + members_.capacity() * sizeof(JsonMember) > limit_;
   }
 
   bool Value(JsonValue& out) {
     if (p_ == end_) return false;
     out = JsonValue{};
     switch (*p_) {
-      case '{': return Object(out);
-      case '[': return Array(out);
-      case '"': return String(out);
+      case '{':
+        return Object(out);
+      case '[':
+        return Array(out);
+      case '"':
+        return String(out);
       case 't':
         out.kind = JsonKind::True;
         return Literal("true");
@@ -307,8 +305,10 @@ class Reader {
       for (std::size_t i = 0; i < count; ++i) {
         std::size_t j = 0;
         while (j < kept && m[j].key.text() != m[i].key.text()) ++j;
-        if (j < kept) m[j].value = m[i].value;
-        else m[kept++] = m[i];
+        if (j < kept)
+          m[j].value = m[i].value;
+        else
+          m[kept++] = m[i];
       }
       return kept;
     }
@@ -316,8 +316,10 @@ class Reader {
     seen.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
       const auto [it, added] = seen.emplace(m[i].key.text(), kept);
-      if (added) m[kept++] = m[i];
-      else m[it->second].value = m[i].value;
+      if (added)
+        m[kept++] = m[i];
+      else
+        m[it->second].value = m[i].value;
     }
     return kept;
   }
@@ -406,14 +408,30 @@ class Reader {
       const char e = p_[1];
       p_ += 2;
       switch (e) {
-        case '"': scratch_.push_back('"'); break;
-        case '\\': scratch_.push_back('\\'); break;
-        case '/': scratch_.push_back('/'); break;
-        case 'b': scratch_.push_back('\b'); break;
-        case 'f': scratch_.push_back('\f'); break;
-        case 'n': scratch_.push_back('\n'); break;
-        case 'r': scratch_.push_back('\r'); break;
-        case 't': scratch_.push_back('\t'); break;
+        case '"':
+          scratch_.push_back('"');
+          break;
+        case '\\':
+          scratch_.push_back('\\');
+          break;
+        case '/':
+          scratch_.push_back('/');
+          break;
+        case 'b':
+          scratch_.push_back('\b');
+          break;
+        case 'f':
+          scratch_.push_back('\f');
+          break;
+        case 'n':
+          scratch_.push_back('\n');
+          break;
+        case 'r':
+          scratch_.push_back('\r');
+          break;
+        case 't':
+          scratch_.push_back('\t');
+          break;
         case 'u': {
           if (end_ - p_ < 4) return false;
           std::uint32_t cp = 0;
@@ -457,8 +475,7 @@ class Reader {
     }
     if (p_ < end_ && IsNumberChar(*p_)) return false;
     out.kind = JsonKind::Number;
-    return EngineNumberFromText(std::string_view(start, static_cast<std::size_t>(p_ - start)),
-                                out.number);
+    return EngineNumberFromText(std::string_view(start, static_cast<std::size_t>(p_ - start)), out.number);
   }
 
   const char* p_;

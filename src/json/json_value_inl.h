@@ -18,8 +18,7 @@ void ForEachMemberInEngineOrder(const JsonValue& object, Visit visit) {
     std::uint32_t index = 0;
     if (IsArrayIndexKey(members[i].key.text(), &index)) indexed.emplace_back(index, &members[i]);
   }
-  std::sort(indexed.begin(), indexed.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::sort(indexed.begin(), indexed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   for (const auto& entry : indexed) visit(*entry.second);
   for (std::uint32_t i = 0; i < object.size; ++i)
     if (!IsArrayIndexKey(members[i].key.text())) visit(members[i]);

@@ -10,8 +10,7 @@ constexpr bool IsIdentifierStart(char c) {
 struct IdentifierChars {
   bool part[256] = {};
   constexpr IdentifierChars() {
-    for (int c = 0; c < 256; ++c)
-      part[c] = IsIdentifierStart(static_cast<char>(c)) || (c >= '0' && c <= '9');
+    for (int c = 0; c < 256; ++c) part[c] = IsIdentifierStart(static_cast<char>(c)) || (c >= '0' && c <= '9');
   }
 };
 constexpr IdentifierChars kIdentifier;
@@ -26,11 +25,12 @@ bool IsReservedWord(std::string_view word) {
   for (char c : word)
     if (c < 'a' || c > 'z') return false;
   static constexpr std::string_view kWords[] = {
-      "break", "case", "catch", "class", "const", "continue", "debugger", "default", "delete",
-      "do", "else", "enum", "export", "extends", "false", "finally", "for", "function", "if",
-      "implements", "import", "in", "instanceof", "interface", "let", "new", "null", "package",
-      "private", "protected", "public", "return", "static", "super", "switch", "this", "throw",
-      "true", "try", "typeof", "var", "void", "while", "with", "yield", "arguments", "eval"};
+      "break",  "case",     "catch",  "class",      "const",   "continue",  "debugger",   "default",
+      "delete", "do",       "else",   "enum",       "export",  "extends",   "false",      "finally",
+      "for",    "function", "if",     "implements", "import",  "in",        "instanceof", "interface",
+      "let",    "new",      "null",   "package",    "private", "protected", "public",     "return",
+      "static", "super",    "switch", "this",       "throw",   "true",      "try",        "typeof",
+      "var",    "void",     "while",  "with",       "yield",   "arguments", "eval"};
   // Length and first letter rule out nearly all of them without a string compare.
   for (std::string_view w : kWords)
     if (w.size() == word.size() && w[0] == word[0] && w == word) return true;

@@ -80,7 +80,8 @@ NativeRef Step(const NativeRef& base, Key key, bool isIndex, std::uint32_t index
 NativeRef Step(const NativeRef& base, std::string_view name) {
   std::uint32_t index = 0;
   const bool isIndex = IsArrayIndexKey(name, &index);
-  return Step(base, [name](char*) { return name; }, isIndex, index);
+  return Step(
+      base, [name](char*) { return name; }, isIndex, index);
 }
 
 NativeRef Step(const NativeRef& base, const MemberPath::Step& step) {
@@ -108,11 +109,20 @@ void AppendJoined(std::string& out, const JsonValue& array, NativeResult& result
 // ToString of a value inside an array being joined, the way the engine converts it.
 NativeResult AppendToString(std::string& out, const JsonValue& v) {
   switch (v.kind) {
-    case JsonKind::Null: return NativeResult::Done;  // join writes nothing for null
-    case JsonKind::True: out += "true"; return NativeResult::Done;
-    case JsonKind::False: out += "false"; return NativeResult::Done;
-    case JsonKind::Number: AppendEngineNumber(out, v.number); return NativeResult::Done;
-    case JsonKind::String: out.append(v.chars, v.size); return NativeResult::Done;
+    case JsonKind::Null:
+      return NativeResult::Done;  // join writes nothing for null
+    case JsonKind::True:
+      out += "true";
+      return NativeResult::Done;
+    case JsonKind::False:
+      out += "false";
+      return NativeResult::Done;
+    case JsonKind::Number:
+      AppendEngineNumber(out, v.number);
+      return NativeResult::Done;
+    case JsonKind::String:
+      out.append(v.chars, v.size);
+      return NativeResult::Done;
     case JsonKind::Array: {
       NativeResult result = NativeResult::Done;
       AppendJoined(out, v, result);
@@ -156,13 +166,27 @@ void AppendQuoted(std::string& out, const JsonValue& s) {
     }
     ++i;
     switch (b) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (b < 0x20) {
           out += "\\u00";
@@ -180,10 +204,18 @@ void AppendQuoted(std::string& out, const JsonValue& s) {
 // to it.
 NativeResult AppendJson(std::string& out, const JsonValue& v) {
   switch (v.kind) {
-    case JsonKind::Null: out += "null"; return NativeResult::Done;
-    case JsonKind::True: out += "true"; return NativeResult::Done;
-    case JsonKind::False: out += "false"; return NativeResult::Done;
-    case JsonKind::Number: AppendEngineNumber(out, v.number); return NativeResult::Done;
+    case JsonKind::Null:
+      out += "null";
+      return NativeResult::Done;
+    case JsonKind::True:
+      out += "true";
+      return NativeResult::Done;
+    case JsonKind::False:
+      out += "false";
+      return NativeResult::Done;
+    case JsonKind::Number:
+      AppendEngineNumber(out, v.number);
+      return NativeResult::Done;
     case JsonKind::String:
       if (!v.has(JsonValue::kWellFormed)) return NativeResult::NeedsEngine;
       AppendQuoted(out, v);
@@ -224,39 +256,80 @@ NativeResult AppendJson(std::string& out, const JsonValue& v) {
 bool IsPrototypeName(std::string_view name) {
   // Object.prototype (with the helper script's two methods), Array.prototype,
   // String.prototype, Number.prototype and Boolean.prototype, in one list.
-  static const std::unordered_set<std::string_view> kNames = {
-      "constructor", "__proto__", "toString", "toLocaleString", "valueOf", "hasOwnProperty",
-      "isPrototypeOf", "propertyIsEnumerable", "__defineGetter__", "__defineSetter__",
-      "__lookupGetter__", "__lookupSetter__", "toJSONString", "parseJSON",
-      "length", "concat", "join", "pop", "push", "reverse", "shift", "slice", "sort", "splice",
-      "unshift", "indexOf", "lastIndexOf", "every", "some", "forEach", "map", "filter", "reduce",
-      "reduceRight",
-      "charAt", "charCodeAt", "codePointAt", "localeCompare", "match", "replace", "search",
-      "split", "substring", "toLowerCase", "toLocaleLowerCase", "toUpperCase",
-      "toLocaleUpperCase", "trim", "repeat", "startsWith", "endsWith", "includes", "substr",
-      "toFixed", "toExponential", "toPrecision"};
+  static const std::unordered_set<std::string_view> kNames = {"constructor",
+                                                              "__proto__",
+                                                              "toString",
+                                                              "toLocaleString",
+                                                              "valueOf",
+                                                              "hasOwnProperty",
+                                                              "isPrototypeOf",
+                                                              "propertyIsEnumerable",
+                                                              "__defineGetter__",
+                                                              "__defineSetter__",
+                                                              "__lookupGetter__",
+                                                              "__lookupSetter__",
+                                                              "toJSONString",
+                                                              "parseJSON",
+                                                              "length",
+                                                              "concat",
+                                                              "join",
+                                                              "pop",
+                                                              "push",
+                                                              "reverse",
+                                                              "shift",
+                                                              "slice",
+                                                              "sort",
+                                                              "splice",
+                                                              "unshift",
+                                                              "indexOf",
+                                                              "lastIndexOf",
+                                                              "every",
+                                                              "some",
+                                                              "forEach",
+                                                              "map",
+                                                              "filter",
+                                                              "reduce",
+                                                              "reduceRight",
+                                                              "charAt",
+                                                              "charCodeAt",
+                                                              "codePointAt",
+                                                              "localeCompare",
+                                                              "match",
+                                                              "replace",
+                                                              "search",
+                                                              "split",
+                                                              "substring",
+                                                              "toLowerCase",
+                                                              "toLocaleLowerCase",
+                                                              "toUpperCase",
+                                                              "toLocaleUpperCase",
+                                                              "trim",
+                                                              "repeat",
+                                                              "startsWith",
+                                                              "endsWith",
+                                                              "includes",
+                                                              "substr",
+                                                              "toFixed",
+                                                              "toExponential",
+                                                              "toPrecision"};
   return kNames.contains(name);
 }
 
 bool IsGlobalName(std::string_view name) {
   static const std::unordered_set<std::string_view> kNames = {
-      "globalThis", "NaN", "Infinity", "undefined", "Object", "Function", "Array", "String",
-      "Boolean", "Number", "Date", "RegExp", "Error", "EvalError", "RangeError",
-      "ReferenceError", "SyntaxError", "TypeError", "URIError", "Math", "JSON", "CBOR",
-      "Duktape", "Proxy", "Reflect", "Symbol", "Buffer", "ArrayBuffer", "DataView", "Int8Array",
-      "Uint8Array", "Uint8ClampedArray", "Int16Array", "Uint16Array", "Int32Array",
-      "Uint32Array", "Float32Array", "Float64Array", "parseInt", "parseFloat", "TextEncoder",
-      "TextDecoder", "performance", "eval", "isNaN", "isFinite", "decodeURI",
-      "decodeURIComponent", "encodeURI", "encodeURIComponent", "escape", "unescape",
+      "globalThis", "NaN", "Infinity", "undefined", "Object", "Function", "Array", "String", "Boolean", "Number",
+      "Date", "RegExp", "Error", "EvalError", "RangeError", "ReferenceError", "SyntaxError", "TypeError", "URIError",
+      "Math", "JSON", "CBOR", "Duktape", "Proxy", "Reflect", "Symbol", "Buffer", "ArrayBuffer", "DataView", "Int8Array",
+      "Uint8Array", "Uint8ClampedArray", "Int16Array", "Uint16Array", "Int32Array", "Uint32Array", "Float32Array",
+      "Float64Array", "parseInt", "parseFloat", "TextEncoder", "TextDecoder", "performance", "eval", "isNaN",
+      "isFinite", "decodeURI", "decodeURIComponent", "encodeURI", "encodeURIComponent", "escape", "unescape",
       // the helper script's and the document's own
-      "get__nodeValue", "get__count", "get__name_All", "get__extend", "str_Code", "str_reg",
-      "str_all"};
+      "get__nodeValue", "get__count", "get__name_All", "get__extend", "str_Code", "str_reg", "str_all"};
   // The global object inherits from Object.prototype.
   return kNames.contains(name) || IsPrototypeName(name);
 }
 
-NativeRef ReadNativePath(const JsonValue& root, std::string_view variable,
-                         std::string_view expression) {
+NativeRef ReadNativePath(const JsonValue& root, std::string_view variable, std::string_view expression) {
   MemberPath path;
   if (!ParseMemberPath(expression, path)) return NativeRef::With(Outcome::NeedsEngine);
   return ReadNativePath(root, variable, path);
@@ -264,8 +337,7 @@ NativeRef ReadNativePath(const JsonValue& root, std::string_view variable,
 
 NativeRef ReadNativePath(const JsonValue& root, std::string_view variable, const MemberPath& path) {
   // Any name but the document's is another global, or a ReferenceError.
-  if (path.root != variable)
-    return NativeRef::With(IsGlobalName(path.root) ? Outcome::NeedsEngine : Outcome::Throws);
+  if (path.root != variable) return NativeRef::With(IsGlobalName(path.root) ? Outcome::NeedsEngine : Outcome::Throws);
   return Steps(NativeRef::Of(root), path);
 }
 
@@ -278,7 +350,8 @@ NativeRef ReadNativeMember(const NativeRef& base, std::string_view key) { return
 NativeResult NativeToString(const JsonValue& value, std::string& out) {
   out.clear();
   switch (value.kind) {
-    case JsonKind::Null: return NativeResult::Throws;
+    case JsonKind::Null:
+      return NativeResult::Throws;
     case JsonKind::Array: {
       NativeResult result = NativeResult::Done;
       AppendJoined(out, value, result);
@@ -292,10 +365,14 @@ NativeResult NativeToString(const JsonValue& value, std::string& out) {
 NativeResult NativeStringify(const NativeRef& ref, std::string& out) {
   out.clear();
   switch (ref.outcome) {
-    case Outcome::Value: return AppendJson(out, ref.value());
-    case Outcome::Undefined: return NativeResult::Throws;
-    case Outcome::Throws: return NativeResult::Throws;
-    case Outcome::NeedsEngine: return NativeResult::NeedsEngine;
+    case Outcome::Value:
+      return AppendJson(out, ref.value());
+    case Outcome::Undefined:
+      return NativeResult::Throws;
+    case Outcome::Throws:
+      return NativeResult::Throws;
+    case Outcome::NeedsEngine:
+      return NativeResult::NeedsEngine;
   }
   return NativeResult::NeedsEngine;
 }

@@ -26,8 +26,7 @@ struct NativeRef {
   bool IsValue() const { return outcome == Outcome::Value; }
   // null or undefined: what `x == null` tests.
   bool IsNullish() const {
-    return outcome == Outcome::Undefined ||
-           (outcome == Outcome::Value && value().kind == JsonKind::Null);
+    return outcome == Outcome::Undefined || (outcome == Outcome::Value && value().kind == JsonKind::Null);
   }
 
   static NativeRef Of(const JsonValue& value) {
@@ -60,8 +59,7 @@ struct MemberPath;
 
 // Evaluates `expression` in the global scope where the global `variable` holds `root`.
 // Anything but a plain member path needs the engine.
-NativeRef ReadNativePath(const JsonValue& root, std::string_view variable,
-                         std::string_view expression);
+NativeRef ReadNativePath(const JsonValue& root, std::string_view variable, std::string_view expression);
 NativeRef ReadNativePath(const JsonValue& root, std::string_view variable, const MemberPath& path);
 // The same for variable.path, with the root name of `path` a member of `root`.
 NativeRef ReadNativeMemberPath(const JsonValue& root, const MemberPath& path);

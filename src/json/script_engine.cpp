@@ -126,8 +126,7 @@ std::string ScriptEngine::CompileHelperScript() {
   ScriptEngine scratch;
   if (!scratch.Start(kDefaultMemoryLimit)) return {};
   std::string bytecode;
-  if (scratch.Protected(CompileHelperInHeap, nullptr, 0, 1) == DUK_EXEC_SUCCESS &&
-      scratch.alive()) {
+  if (scratch.Protected(CompileHelperInHeap, nullptr, 0, 1) == DUK_EXEC_SUCCESS && scratch.alive()) {
     duk_size_t size = 0;
     const void* data = duk_get_buffer_data(scratch.ctx_, -1, &size);
     if (data) bytecode.assign(static_cast<const char*>(data), size);

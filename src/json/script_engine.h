@@ -19,9 +19,9 @@ struct JsonValue;
 
 // Details of the last failed load, in the engine's own words.
 struct EngineError {
-  int code = 0;         // Duktape's error code (DUK_ERR_xxx)
-  std::string name;     // "SyntaxError", "RangeError", ...
-  std::string message;  // the error message
+  int code = 0;            // Duktape's error code (DUK_ERR_xxx)
+  std::string name;        // "SyntaxError", "RangeError", ...
+  std::string message;     // the error message
   std::size_t offset = 0;  // byte offset in the loaded text, when the message names one
   bool hasOffset = false;
 };
@@ -55,8 +55,7 @@ class ScriptEngine {
   // `variable`; with `unwrapString`, a string value is parsed as JSON once more. Never runs
   // the text as script. On failure the global is left as it was and `error` (when given)
   // receives the details.
-  bool LoadJson(std::string_view variable, std::string_view json, bool unwrapString,
-                EngineError* error);
+  bool LoadJson(std::string_view variable, std::string_view json, bool unwrapString, EngineError* error);
   // Stores a native value in the global `variable`, as the engine's parser would have built
   // it; false when the heap has no room for it.
   bool LoadValue(std::string_view variable, const JsonValue& value);
@@ -75,7 +74,6 @@ class ScriptEngine {
   enum class Want { Nothing, Bool, Number, Text };
 
  private:
-
   ScriptEngine() = default;
   // The bare heap; Create then runs the helper script in it.
   bool Start(std::size_t memoryLimit);

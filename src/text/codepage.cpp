@@ -21,7 +21,7 @@ constexpr char kDefaultChar = '?';
 // whose CP936 is the Windows table: 0x80 is the euro sign). Conversions then cost one table
 // look-up per character instead of a converter call.
 struct Cp936Tables {
-  std::array<char16_t, 65536> doubleToUnicode{};  // lead << 8 | trail -> unit, 0 = undefined
+  std::array<char16_t, 65536> doubleToUnicode{};     // lead << 8 | trail -> unit, 0 = undefined
   std::array<std::uint16_t, 65536> unicodeToCode{};  // unit -> byte or lead << 8 | trail, 0 = none
 
   Cp936Tables() {
@@ -37,12 +37,11 @@ struct Cp936Tables {
         char* outp = out;
         std::size_t inLeft = 2, outLeft = sizeof out;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        if (iconv(cd, &inp, &inLeft, &outp, &outLeft) == static_cast<std::size_t>(-1) ||
-            sizeof out - outLeft != 2) {
+        if (iconv(cd, &inp, &inLeft, &outp, &outLeft) == static_cast<std::size_t>(-1) || sizeof out - outLeft != 2) {
           continue;
         }
-        const auto unit = static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
-                                                static_cast<unsigned char>(out[1]) << 8);
+        const auto unit =
+            static_cast<char16_t>(static_cast<unsigned char>(out[0]) | static_cast<unsigned char>(out[1]) << 8);
         const auto code = static_cast<std::uint16_t>(lead << 8 | trail);
         doubleToUnicode[code] = unit;
         if (unicodeToCode[unit] == 0) unicodeToCode[unit] = code;
@@ -163,8 +162,7 @@ std::u16string DecodeUtf8(std::string_view s) {
   std::u16string out;
   out.reserve(s.size());
   WalkUtf8(
-      s, [&](std::string_view run) { out.append(run.begin(), run.end()); },
-      [&](char32_t cp) { AppendUtf16(out, cp); });
+      s, [&](std::string_view run) { out.append(run.begin(), run.end()); }, [&](char32_t cp) { AppendUtf16(out, cp); });
   return out;
 }
 
@@ -179,8 +177,7 @@ std::u16string DecodeCp936(std::string_view s) {
   std::u16string out;
   out.reserve(s.size());
   WalkCp936(
-      s, [&](std::string_view run) { out.append(run.begin(), run.end()); },
-      [&](char32_t cp) { AppendUtf16(out, cp); });
+      s, [&](std::string_view run) { out.append(run.begin(), run.end()); }, [&](char32_t cp) { AppendUtf16(out, cp); });
   return out;
 }
 
@@ -275,7 +272,7 @@ Text UrlDecode(const Text& text, bool convertUtf8) {
     bool any = false;
     for (; k < field.size(); ++k) {
       const char h = field[k];
-      int digit = (h >= '0' && h <= '9') ? h - '0'
+      int digit = (h >= '0' && h <= '9')   ? h - '0'
                   : (h >= 'a' && h <= 'f') ? h - 'a' + 10
                   : (h >= 'A' && h <= 'F') ? h - 'A' + 10
                                            : -1;

@@ -20,7 +20,7 @@ class Text {
   Text() = default;
   // Raw code page 936 bytes up to the first zero byte. For literals that hold anything but
   // ASCII, use the _t literal or TextFromUtf8, since source files are UTF-8.
-  Text(const char* bytes);  // NOLINT(google-explicit-constructor): literals read naturally
+  Text(const char* bytes);       // NOLINT(google-explicit-constructor): literals read naturally
   Text(std::string_view bytes);  // NOLINT(google-explicit-constructor)
   explicit Text(std::string&& bytes);
 

@@ -12,9 +12,7 @@ namespace {
 bool IsLead(unsigned char b) { return b >= 0x80; }
 
 // Bytes of the character starting at i; a lead byte that stands last counts as one.
-std::size_t CharLength(const Text& t, std::size_t i) {
-  return IsLead(t.byte(i)) && i + 1 < t.size() ? 2 : 1;
-}
+std::size_t CharLength(const Text& t, std::size_t i) { return IsLead(t.byte(i)) && i + 1 < t.size() ? 2 : 1; }
 
 bool LeadStandsLast(const Text& t, std::size_t i) { return IsLead(t.byte(i)) && i + 1 == t.size(); }
 
@@ -94,8 +92,7 @@ int FindText(const Text& text, const Text& sought, std::optional<int> start, boo
   std::size_t from = (start && *start > 1) ? static_cast<std::size_t>(*start - 1) : 0;
   if (from >= text.size()) return -1;
   if (sought.empty()) return 1;
-  for (std::size_t i = from; text.size() - i >= sought.size() && !LeadStandsLast(text, i);
-       i += CharLength(text, i)) {
+  for (std::size_t i = from; text.size() - i >= sought.size() && !LeadStandsLast(text, i); i += CharLength(text, i)) {
     if (MatchesAt(text, i, sought, ignoreCase)) return static_cast<int>(i + 1);
   }
   return -1;
@@ -110,8 +107,7 @@ int FindLastText(const Text& text, const Text& sought, std::optional<int> start,
   if (region == 0) return -1;
   if (sought.empty()) return 1;
   int last = -1;
-  for (std::size_t i = 0; region >= sought.size() && i <= region - sought.size() &&
-                          !LeadStandsLast(text, i);
+  for (std::size_t i = 0; region >= sought.size() && i <= region - sought.size() && !LeadStandsLast(text, i);
        i += CharLength(text, i)) {
     if (MatchesAt(text, i, sought, ignoreCase)) last = static_cast<int>(i + 1);
   }
@@ -185,8 +181,8 @@ Text RemoveSpaces(const Text& text) {
   return Text(std::move(out));
 }
 
-Text ReplaceText(const Text& text, const Text& sought, const Text& replacement,
-                 std::optional<int> start, std::optional<int> count, bool caseSensitive) {
+Text ReplaceText(const Text& text, const Text& sought, const Text& replacement, std::optional<int> start,
+                 std::optional<int> count, bool caseSensitive) {
   std::size_t from = (start && *start > 1) ? static_cast<std::size_t>(*start - 1) : 0;
   if (text.empty() || sought.empty() || from >= text.size() || (count && *count == 0)) return text;
   // A negative count replaces every occurrence, as an absent one does.
@@ -217,12 +213,11 @@ Text ReplaceText(const Text& text, const Text& sought, const Text& replacement,
   return Text(std::move(out));
 }
 
-TextArray SplitKeepingEmpty(const Text& text, const std::optional<Text>& delimiter,
-                            std::optional<int> limit) {
+TextArray SplitKeepingEmpty(const Text& text, const std::optional<Text>& delimiter, std::optional<int> limit) {
   TextArray pieces;
   const Text delim = delimiter.value_or(Text(","));
-  const std::size_t max = !limit ? std::numeric_limits<std::size_t>::max()
-                                 : static_cast<std::size_t>(std::max(0, *limit));
+  const std::size_t max =
+      !limit ? std::numeric_limits<std::size_t>::max() : static_cast<std::size_t>(std::max(0, *limit));
   if (text.empty() || max == 0) return pieces;
   if (delim.empty()) {
     pieces.Append(text);
@@ -247,8 +242,7 @@ TextArray SplitKeepingEmpty(const Text& text, const std::optional<Text>& delimit
 int SplitText(const Text& text, const Text& delimiter, int limit, TextArray& out) {
   out.Clear();
   const Text delim = delimiter.empty() ? Text(",") : delimiter;
-  const TextArray raw =
-      SplitKeepingEmpty(text, delim, limit == 0 ? std::nullopt : std::optional<int>(limit));
+  const TextArray raw = SplitKeepingEmpty(text, delim, limit == 0 ? std::nullopt : std::optional<int>(limit));
   for (const Text& piece : raw) {
     if (!piece.empty()) out.Append(piece);
   }
@@ -331,8 +325,8 @@ double TextToNumber(const Text& text) {
   const auto result = std::from_chars(s.data() + begin, s.data() + i, value);
   if (result.ec == std::errc::result_out_of_range) {
     // Too large for a double: infinity; too small: zero (from_chars leaves value untouched).
-    const bool tiny = s.find_first_of("123456789", begin) == std::string::npos ||
-                      s.find("e-", begin) < i || s.find("E-", begin) < i;
+    const bool tiny =
+        s.find_first_of("123456789", begin) == std::string::npos || s.find("e-", begin) < i || s.find("E-", begin) < i;
     value = tiny ? 0.0 : std::numeric_limits<double>::infinity();
   }
   const float single = static_cast<float>(value);

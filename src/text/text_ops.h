@@ -16,8 +16,7 @@ Text TextLeft(const Text& text, int n);
 Text TextRight(const Text& text, int n);
 Text TextMid(const Text& text, int start, int n);
 
-int FindText(const Text& text, const Text& sought, std::optional<int> start = std::nullopt,
-             bool ignoreCase = false);
+int FindText(const Text& text, const Text& sought, std::optional<int> start = std::nullopt, bool ignoreCase = false);
 int FindLastText(const Text& text, const Text& sought, std::optional<int> start = std::nullopt,
                  bool ignoreCase = false);
 bool TextStartsWith(const Text& text, const Text& prefix);
@@ -29,8 +28,8 @@ Text TrimSpaces(const Text& text);
 Text RemoveSpaces(const Text& text);
 
 // count: nullopt replaces every occurrence.
-Text ReplaceText(const Text& text, const Text& sought, const Text& replacement,
-                 std::optional<int> start, std::optional<int> count, bool caseSensitive);
+Text ReplaceText(const Text& text, const Text& sought, const Text& replacement, std::optional<int> start,
+                 std::optional<int> count, bool caseSensitive);
 
 // delimiter: nullopt means ","; limit: nullopt means no limit. Keeps empty pieces except a
 // trailing one.

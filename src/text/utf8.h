@@ -11,8 +11,8 @@ namespace ombrik {
 inline constexpr char32_t kReplacementCharacter = 0xFFFD;
 
 struct Utf8Char {
-  char32_t cp;          // U+FFFD where the bytes form no character
-  std::size_t length;   // bytes taken, at least 1
+  char32_t cp;         // U+FFFD where the bytes form no character
+  std::size_t length;  // bytes taken, at least 1
   bool valid;
 };
 

@@ -29,9 +29,9 @@ enum class FailureCause {
   NameTooLong,
   Permission,
   NoSuchFolder,
-  NoFreeName,             // number mode: name(1) to name(99) are all taken
-  InUse,                  // another download writes the same file
-  RetryAfterTooLong,      // the server asked us to come back later than we wait
+  NoFreeName,         // number mode: name(1) to name(99) are all taken
+  InUse,              // another download writes the same file
+  RetryAfterTooLong,  // the server asked us to come back later than we wait
   Other,
 };
 
@@ -67,13 +67,12 @@ Failure FailureFromStatus(int status);
 Failure FailureFromErrno(int error);
 
 // A Retry-After value: seconds, or an HTTP date (counted from `now`). Nullopt when unreadable.
-std::optional<std::chrono::seconds> ParseRetryAfter(std::string_view value,
-                                                    std::chrono::system_clock::time_point now);
+std::optional<std::chrono::seconds> ParseRetryAfter(std::string_view value, std::chrono::system_clock::time_point now);
 
 // How a failed transfer is tried again.
 struct RetryPolicy {
-  int retries = 0;                              // further tries after the first
-  std::chrono::milliseconds firstPause{1000};   // doubled for every further try
+  int retries = 0;                             // further tries after the first
+  std::chrono::milliseconds firstPause{1000};  // doubled for every further try
   std::chrono::milliseconds longestPause{30'000};
   std::chrono::seconds longestRetryAfter{300};  // a server asking for more fails the transfer
 };
@@ -81,7 +80,6 @@ struct RetryPolicy {
 // The pause before the next try after `failedTries` failed ones (1 after the first), or nullopt
 // when the failure is not tried again. A Retry-After longer than the policy allows turns the
 // failure into RetryAfterTooLong.
-std::optional<std::chrono::milliseconds> RetryPause(const RetryPolicy& policy, int failedTries,
-                                                    Failure& failure);
+std::optional<std::chrono::milliseconds> RetryPause(const RetryPolicy& policy, int failedTries, Failure& failure);
 
 }  // namespace ombrik

@@ -45,7 +45,8 @@ bool PauseWithHook(std::chrono::milliseconds duration) {
     const auto now = std::chrono::steady_clock::now();
     if (now >= end) return true;
     CallNetworkWaitHook();
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(50)));
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(50)));
   }
 }
 

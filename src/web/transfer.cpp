@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <mutex>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 #include "web/headers.h"
 #include "web/network_wait.h"
@@ -30,8 +30,8 @@ class SharedCache {
     curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &SharedCache::Lock);
     curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &SharedCache::Unlock);
     curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
-    for (curl_lock_data d : {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_COOKIE, CURL_LOCK_DATA_DNS,
-                             CURL_LOCK_DATA_SSL_SESSION}) {
+    for (curl_lock_data d :
+         {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_COOKIE, CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION}) {
       curl_share_setopt(share_, CURLSHOPT_SHARE, d);
     }
   }
@@ -303,8 +303,7 @@ void TransferLoop::Remove(Transfer& transfer) {
   running_.erase(it);
 }
 
-std::vector<TransferLoop::Done> TransferLoop::Run(
-    std::optional<std::chrono::steady_clock::time_point> deadline) {
+std::vector<TransferLoop::Done> TransferLoop::Run(std::optional<std::chrono::steady_clock::time_point> deadline) {
   std::vector<Done> done;
   const auto finish = [&](Transfer* t, CURLcode result) {
     done.push_back({t, result});
@@ -324,8 +323,8 @@ std::vector<TransferLoop::Done> TransferLoop::Run(
       int queued = 0;
       while (CURLMsg* msg = curl_multi_info_read(multi_, &queued)) {
         if (msg->msg != CURLMSG_DONE) continue;
-        const auto it = std::find_if(running_.begin(), running_.end(),
-                                     [msg](Transfer* t) { return t->easy_ == msg->easy_handle; });
+        const auto it =
+            std::find_if(running_.begin(), running_.end(), [msg](Transfer* t) { return t->easy_ == msg->easy_handle; });
         if (it != running_.end()) finish(*it, msg->data.result);
       }
       const auto now = std::chrono::steady_clock::now();
@@ -346,8 +345,8 @@ std::vector<TransferLoop::Done> TransferLoop::Run(
     now = std::chrono::steady_clock::now();
     auto wait = std::chrono::milliseconds{kPollMs};
     if (deadline) {
-      wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(*deadline - now),
-                        std::chrono::milliseconds{0}, wait);
+      wait =
+          std::clamp(std::chrono::ceil<std::chrono::milliseconds>(*deadline - now), std::chrono::milliseconds{0}, wait);
     }
     curl_multi_poll(multi_, nullptr, 0, static_cast<int>(wait.count()), nullptr);
   }

@@ -55,8 +55,7 @@ Text HostByLevels(const Text& url, bool mainDomainOnly, bool keepPort, int level
 
 }  // namespace
 
-Text TextBetween(const Text& text, const Text& left, const Text& right, int start,
-                 bool ignoreCase) {
+Text TextBetween(const Text& text, const Text& left, const Text& right, int start, bool ignoreCase) {
   const Text l = QuoteMarks(left);
   const Text r = QuoteMarks(right);
   int p = FindText(text, l, start, ignoreCase);

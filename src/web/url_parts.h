@@ -10,8 +10,7 @@ namespace ombrik {
 
 // The text between the first `left` at or after `start` and the next `right`; empty when either
 // is missing. "#引号" in a delimiter stands for a double quote.
-Text TextBetween(const Text& text, const Text& left, const Text& right, int start = 0,
-                 bool ignoreCase = false);
+Text TextBetween(const Text& text, const Text& left, const Text& right, int start = 0, bool ignoreCase = false);
 
 // The host of `url`, lower-cased. Without `levels`: everything between the scheme and the next
 // "/", port cut off unless `keepPort`; `mainDomainOnly` keeps the last two labels. With `levels`:

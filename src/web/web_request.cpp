@@ -61,8 +61,7 @@ void FillHeaderList(const Text& block, bool withBody, HeaderList& list) {
     std::string line = piece.str();
     std::size_t colon = line.find(':');
     // libcurl reads "Name:" with nothing after it as "do not send Name"; "Name;" sends it empty.
-    if (colon != std::string::npos &&
-        line.find_first_not_of(" \t", colon + 1) == std::string::npos) {
+    if (colon != std::string::npos && line.find_first_not_of(" \t", colon + 1) == std::string::npos) {
       line = line.substr(0, colon) + ";";
     }
     list.Add(line);
@@ -84,8 +83,8 @@ std::string CurlUrl(bool secure, const Text& host, int port, const Text& path) {
   }
   if (port > 65535) return {};
   if (port <= 0) port = secure ? 443 : 80;  // no port given: the scheme's own
-  return std::string(secure ? "https://" : "http://") + TextToUtf8(host) + ":" +
-         std::to_string(port) + EscapeForRequestLine(TextToUtf8(path));
+  return std::string(secure ? "https://" : "http://") + TextToUtf8(host) + ":" + std::to_string(port) +
+         EscapeForRequestLine(TextToUtf8(path));
 }
 
 // What came back. The header block is the latest response's; trailers after a body are not
@@ -194,8 +193,7 @@ void SetProxy(CURL* easy, const Text& proxy, bool socks) {
   if (proxy.empty()) return;
   curl_easy_setopt(easy, CURLOPT_PROXY, proxy.c_str());
   // An HTTP proxy carries http requests itself and tunnels https ones with CONNECT.
-  curl_easy_setopt(easy, CURLOPT_PROXYTYPE,
-                   static_cast<long>(socks ? CURLPROXY_SOCKS5_HOSTNAME : CURLPROXY_HTTP));
+  curl_easy_setopt(easy, CURLOPT_PROXYTYPE, static_cast<long>(socks ? CURLPROXY_SOCKS5_HOSTNAME : CURLPROXY_HTTP));
 }
 
 // A header value cannot span lines; an agent picked from a malformed block is cut at its first
@@ -212,7 +210,7 @@ struct WebExchange::State {
   Transfer transfer;
   Response response;
   HeaderList headerList;
-  bool setUp = false;    // a request could be made at all: outputs are written
+  bool setUp = false;     // a request could be made at all: outputs are written
   bool runnable = false;  // and it can be sent
 
   State(WebRequestParams& params) : p(params), transfer(params.network) {}

@@ -29,8 +29,8 @@ namespace ombrik::testing {
 const std::string kPageService = "/m-revision/common/album/queryAlbumTrackRecordsByPage";
 
 inline std::string PageQuery(const std::string& album, int page, int size) {
-  return kPageService + "?albumId=" + album + "&page=" + std::to_string(page) +
-         "&pageSize=" + std::to_string(size) + "&asc=true";
+  return kPageService + "?albumId=" + album + "&page=" + std::to_string(page) + "&pageSize=" + std::to_string(size) +
+         "&asc=true";
 }
 
 // The probe and then pages 1..pages of 100.
@@ -47,8 +47,7 @@ inline std::string Utf8(const QString& s) { return s.toStdString(); }
 class ObservedDialogs final : public Dialogs {
  public:
   explicit ObservedDialogs(RecordingDialogs& recorder) : recorder_(recorder) {}
-  void ShowMessage(QWidget* owner, const QString& text, const QString& title,
-                   MessageIcon icon) override {
+  void ShowMessage(QWidget* owner, const QString& text, const QString& title, MessageIcon icon) override {
     if (onMessage) onMessage();
     recorder_.ShowMessage(owner, text, title, icon);
   }

@@ -93,8 +93,8 @@ TEST(DialogLanguage, RealFolderDialogAndMessageBoxSpeakChinese) {
         folderTypes << view->model()->index(row, 2, view->rootIndex()).data().toString();
       }
       const QImage picture = dialog.grab().toImage();
-      const QString path = QDir(QStringLiteral(OMBRIK_TEST_OUTPUT_DIR))
-                               .filePath(QStringLiteral("ombrik-folder-dialog.png"));
+      const QString path =
+          QDir(QStringLiteral(OMBRIK_TEST_OUTPUT_DIR)).filePath(QStringLiteral("ombrik-folder-dialog.png"));
       EXPECT_TRUE(picture.save(path, "PNG")) << path.toStdString();
       std::printf("folder dialog picture: %s\n", path.toLocal8Bit().constData());
     });

@@ -71,8 +71,7 @@ class DownloadWindow : public AlbumWindowTest {
   // The five controls a download run disables, in its order.
   std::vector<bool> ControlsEnabled() const {
     std::vector<bool> enabled;
-    for (const char* name :
-         {"按钮_下载", "编辑框_下载目录", "按钮_提取音频列表", "编辑框_URL", "按钮_浏览下载目录"}) {
+    for (const char* name : {"按钮_下载", "编辑框_下载目录", "按钮_提取音频列表", "编辑框_URL", "按钮_浏览下载目录"}) {
       enabled.push_back(Find(name)->isEnabled());
     }
     return enabled;
@@ -81,18 +80,24 @@ class DownloadWindow : public AlbumWindowTest {
 };
 
 TEST_F(DownloadWindow, DownloadsTheListedTracks) {
-  const std::vector<std::string> good = {"4曲目1正常.wav", "3曲目2正常.wav", "2曲目3正常.wav",
-                                         "1曲目4正常.wav"};
+  const std::vector<std::string> good = {"4曲目1正常.wav", "3曲目2正常.wav", "2曲目3正常.wav", "1曲目4正常.wav"};
   const DownloadCase cases[] = {
       {"four good tracks", "6000004", Folder::Typed, good, {}, {25, 50, 75, 100}, "  4 项下载完毕"},
-      {"the second track answers 404", "6000024", Folder::Typed,
-       {"4曲目1正常.wav", "3曲目2不存在.wav", "2曲目3正常.wav", "1曲目4正常.wav"}, {2},
-       {25, 75, 100}, "  3 项下载完毕"},
-      {"every track answers 404", "6000044", Folder::Typed,
+      {"the second track answers 404",
+       "6000024",
+       Folder::Typed,
+       {"4曲目1正常.wav", "3曲目2不存在.wav", "2曲目3正常.wav", "1曲目4正常.wav"},
+       {2},
+       {25, 75, 100},
+       "  3 项下载完毕"},
+      {"every track answers 404",
+       "6000044",
+       Folder::Typed,
        {"4曲目1不存在.wav", "3曲目2不存在.wav", "2曲目3不存在.wav", "1曲目4不存在.wav"},
-       {1, 2, 3, 4}, {}, "  0 项下载完毕"},
-      {"a folder that does not exist", "6000004", Folder::Missing, good, {1, 2, 3, 4}, {},
+       {1, 2, 3, 4},
+       {},
        "  0 项下载完毕"},
+      {"a folder that does not exist", "6000004", Folder::Missing, good, {1, 2, 3, 4}, {}, "  0 项下载完毕"},
       {"an empty folder text", "6000004", Folder::Empty, good, {}, {}, kInterrupted},
       {"an empty list", "1000000", Folder::Typed, {}, {}, {}, kInterrupted},
   };
@@ -105,8 +110,7 @@ TEST_F(DownloadWindow, DownloadsTheListedTracks) {
     dialogs_.messages.clear();
 
     // Typed, with a space and Chinese in it: both must reach the file system unchanged.
-    const std::filesystem::path typed =
-        tmp.path() / (c.folder == Folder::Missing ? "不存在" : "下载 音乐");
+    const std::filesystem::path typed = tmp.path() / (c.folder == Folder::Missing ? "不存在" : "下载 音乐");
     if (c.folder == Folder::Typed) std::filesystem::create_directory(typed);
     auto* folderBox = Find<QLineEdit>("编辑框_下载目录");
     folderBox->clear();

@@ -32,12 +32,11 @@ class ExtractionWindow : public AlbumWindowTest {
   // difference.
   std::string RowsDifferFromArrays() const {
     if (TrackTitles.Size() != Rows() || TrackPlayPaths.Size() != Rows()) {
-      return "arrays hold " + std::to_string(TrackTitles.Size()) + "/" +
-             std::to_string(TrackPlayPaths.Size()) + ", list " + std::to_string(Rows());
+      return "arrays hold " + std::to_string(TrackTitles.Size()) + "/" + std::to_string(TrackPlayPaths.Size()) +
+             ", list " + std::to_string(Rows());
     }
     for (int r = 0; r < Rows(); ++r) {
-      if (Cell(r, 1) != TextToUtf8(TrackTitles.At(r + 1)) ||
-          Cell(r, 2) != TextToUtf8(TrackPlayPaths.At(r + 1))) {
+      if (Cell(r, 1) != TextToUtf8(TrackTitles.At(r + 1)) || Cell(r, 2) != TextToUtf8(TrackPlayPaths.At(r + 1))) {
         return "row " + std::to_string(r);
       }
     }
@@ -49,8 +48,8 @@ struct ListCase {
   const char* what;
   std::string album;
   std::string link;
-  int total;   // the count the service claims; rows are numbered from it down
-  int served;  // tracks the service really has
+  int total;                               // the count the service claims; rows are numbered from it down
+  int served;                              // tracks the service really has
   std::vector<std::pair<int, int>> shown;  // the album's tracks the rows show, in order
   int pages;
   int badPageBoxes;
@@ -59,14 +58,24 @@ struct ListCase {
 TEST_F(ExtractionWindow, ListsAlbumsPageByPage) {
   const ListCase cases[] = {
       {"250 tracks", "1000250", kAlbumPage + "1000250", 250, 250, {{1, 250}}, 3, 0},
-      {"200 tracks: the last page is asked for and empty", "1000200", kAlbumPage + "1000200",
-       200, 200, {{1, 200}}, 3, 0},
-      {"page 2 is not JSON", "3000002", kAlbumPage + "3000002", 250, 250, {{1, 100}, {201, 250}},
-       3, 1},
-      {"the last page holds 40 of 50 planned tracks", "3000003", kAlbumPage + "3000003", 150, 140,
-       {{1, 150}}, 2, 0},
-      {"a link with a query and a fragment", "1000005",
-       kAlbumPage + "1000005/?albumId=1000250&from=share#top", 5, 5, {{1, 5}}, 1, 0},
+      {"200 tracks: the last page is asked for and empty",
+       "1000200",
+       kAlbumPage + "1000200",
+       200,
+       200,
+       {{1, 200}},
+       3,
+       0},
+      {"page 2 is not JSON", "3000002", kAlbumPage + "3000002", 250, 250, {{1, 100}, {201, 250}}, 3, 1},
+      {"the last page holds 40 of 50 planned tracks", "3000003", kAlbumPage + "3000003", 150, 140, {{1, 150}}, 2, 0},
+      {"a link with a query and a fragment",
+       "1000005",
+       kAlbumPage + "1000005/?albumId=1000250&from=share#top",
+       5,
+       5,
+       {{1, 5}},
+       1,
+       0},
   };
   for (const ListCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -95,9 +104,7 @@ TEST_F(ExtractionWindow, ListsAlbumsPageByPage) {
       for (int t = first; t <= last; ++t) {
         const bool there = t <= c.served;
         expected.push_back({std::to_string(c.total + 1 - t), there ? "第" + std::to_string(t) + "首" : "",
-                            there ? service_->Origin() + "/audio/" + c.album + "/" +
-                                        std::to_string(t) + ".wav"
-                                  : ""});
+                            there ? service_->Origin() + "/audio/" + c.album + "/" + std::to_string(t) + ".wav" : ""});
       }
     }
     ASSERT_EQ(Rows(), static_cast<int>(expected.size()));
@@ -112,11 +119,11 @@ TEST_F(ExtractionWindow, ListsAlbumsPageByPage) {
 TEST_F(ExtractionWindow, TitlesAreShownAsDecodedInCodePage936) {
   Extract(kAlbumPage + "2000001");
   const std::pair<int, std::string> titles[] = {
-      {0, "A B 混音版"},              // '+' becomes a space
-      {1, "100%纯音乐"},              // "%纯" is no escape and stays
+      {0, "A B 混音版"},  // '+' becomes a space
+      {1, "100%纯音乐"},  // "%纯" is no escape and stays
       {3, "他说\"你好\""},
-      {4, "??? ??"},                  // Hangul is not in code page 936
-      {5, "? 音符之歌"},              // nor is the emoji
+      {4, "??? ??"},                 // Hangul is not in code page 936
+      {5, "? 音符之歌"},             // nor is the emoji
       {6, "上/下：A\\B*C?D<E>F|G"},  // the list shows titles uncleaned
       {7, "春　天"},
   };
@@ -198,9 +205,8 @@ TEST_F(ExtractionWindow, DemoAlbumPicture) {
   EXPECT_EQ(Cell(0, 1), "第01集 春江花月夜");
   QApplication::processEvents();
 
-  const QString dir = qEnvironmentVariableIsSet("OMBRIK_SCREENSHOT_DIR")
-                          ? qEnvironmentVariable("OMBRIK_SCREENSHOT_DIR")
-                          : QStringLiteral(OMBRIK_TEST_OUTPUT_DIR);
+  const QString dir = qEnvironmentVariableIsSet("OMBRIK_SCREENSHOT_DIR") ? qEnvironmentVariable("OMBRIK_SCREENSHOT_DIR")
+                                                                         : QStringLiteral(OMBRIK_TEST_OUTPUT_DIR);
   const QString path = QDir(dir).filePath(QStringLiteral("ombrik-demo-album.png"));
   const QImage image = window_->grab().toImage();
   ASSERT_TRUE(image.save(path, "PNG")) << path.toStdString();

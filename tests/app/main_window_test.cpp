@@ -132,8 +132,7 @@ TEST_F(MainWindowTest, WindowHasFixedSizeNoMaximiseAndIsCentred) {
 
   const QRect screen = window->screen()->availableGeometry();
   const QPoint offset = window->geometry().center() - screen.center();
-  EXPECT_LE(offset.manhattanLength(), 2) << "window centre off by " << offset.x() << ","
-                                         << offset.y();
+  EXPECT_LE(offset.manhattanLength(), 2) << "window centre off by " << offset.x() << "," << offset.y();
   // A maximise request from a window manager cannot grow it.
   window->showMaximized();
   QApplication::processEvents();
@@ -148,8 +147,7 @@ TEST_F(MainWindowTest, ListIsAFixedReportWithThreeColumns) {
   ASSERT_EQ(list->model()->columnCount(), 3);
   const std::pair<const char*, int> columns[] = {{"序号", 40}, {"标题", 200}, {"地址", 200}};
   for (int c = 0; c < 3; ++c) {
-    EXPECT_EQ(list->model()->headerData(c, Qt::Horizontal).toString(),
-              QString::fromUtf8(columns[c].first));
+    EXPECT_EQ(list->model()->headerData(c, Qt::Horizontal).toString(), QString::fromUtf8(columns[c].first));
     EXPECT_EQ(header->sectionSize(c), columns[c].second);
   }
   EXPECT_TRUE(list->showGrid());
@@ -224,13 +222,13 @@ TEST_F(MainWindowTest, StatusBarHasStatusPartAndCreditWithToolTip) {
 }
 
 TEST_F(MainWindowTest, AboutBoxOnlyStrictlyInsideTheCreditRange) {
-  const std::pair<int, bool> cases[] = {{354, false}, {355, true}, {506, true},
+  const std::pair<int, bool> cases[] = {{354, false}, {355, true},  {506, true},
                                         {507, false}, {100, false}, {351, false}};
-  const QString about =
-      QString::fromUtf8("本程序只能下载免费专辑音频，也包括收费专辑中免费音频。\r\n") +
-      QString(54, ' ') + "-- Ferrox Tesk\r\n" +
-      QString::fromUtf8("2023.12.27 格式化音频文件名，剔除不合法字符\r\n"
-                        "2023.12.25 优化下载地址获取方式，避免获取错误地址");
+  const QString about = QString::fromUtf8("本程序只能下载免费专辑音频，也包括收费专辑中免费音频。\r\n") +
+                        QString(54, ' ') + "-- Ferrox Tesk\r\n" +
+                        QString::fromUtf8(
+                            "2023.12.27 格式化音频文件名，剔除不合法字符\r\n"
+                            "2023.12.25 优化下载地址获取方式，避免获取错误地址");
   for (const auto& [x, shows] : cases) {
     SCOPED_TRACE(x);
     dialogs.messages.clear();
@@ -261,8 +259,7 @@ TEST_F(MainWindowTest, BrowseWritesTheChosenFolderAndCancelEmptiesIt) {
 
 TEST_F(MainWindowTest, WindowOperationsCarryCodePage936TextsBothWays) {
   window->SetEditText(Control::编辑框_URL, "https://x.example/album/1?标题"_t);
-  EXPECT_EQ(Find<QLineEdit>("编辑框_URL")->text(),
-            QString::fromUtf8("https://x.example/album/1?标题"));
+  EXPECT_EQ(Find<QLineEdit>("编辑框_URL")->text(), QString::fromUtf8("https://x.example/album/1?标题"));
   EXPECT_EQ(window->EditText(Control::编辑框_URL), "https://x.example/album/1?标题"_t);
   EXPECT_EQ(window->EditText(Control::按钮_下载), "");  // not an edit box
 
@@ -296,8 +293,8 @@ TEST_F(MainWindowTest, WindowOperationsCarryCodePage936TextsBothWays) {
     EXPECT_EQ(progress->value(), shown) << set;
   }
 
-  for (Control c : {Control::按钮_下载, Control::编辑框_下载目录, Control::按钮_提取音频列表,
-                    Control::编辑框_URL, Control::按钮_浏览下载目录}) {
+  for (Control c : {Control::按钮_下载, Control::编辑框_下载目录, Control::按钮_提取音频列表, Control::编辑框_URL,
+                    Control::按钮_浏览下载目录}) {
     window->SetEnabled(c, false);
     EXPECT_FALSE(window->ControlWidget(c)->isEnabled());
     window->SetEnabled(c, true);

@@ -123,7 +123,7 @@ TEST_F(RunInputTest, ASecondClickRunsOnlyAfterTheFirstRunReturns) {
 
 TEST_F(RunInputTest, CloseDuringARunClosesAfterItAndDropsLaterClicks) {
   Start([this] {
-    window->close();          // the close button, mid-run
+    window->close();           // the close button, mid-run
     ExtractButton()->click();  // then the button again
   });
   EXPECT_TRUE(visibleAtEndOfFirstRun) << "the window closed under the running handler";

@@ -15,9 +15,8 @@ namespace ombrik {
 namespace {
 
 QString OutputPath(const char* name) {
-  const QString dir = qEnvironmentVariableIsSet("OMBRIK_SCREENSHOT_DIR")
-                          ? qEnvironmentVariable("OMBRIK_SCREENSHOT_DIR")
-                          : QStringLiteral(OMBRIK_TEST_OUTPUT_DIR);
+  const QString dir = qEnvironmentVariableIsSet("OMBRIK_SCREENSHOT_DIR") ? qEnvironmentVariable("OMBRIK_SCREENSHOT_DIR")
+                                                                         : QStringLiteral(OMBRIK_TEST_OUTPUT_DIR);
   return QDir(dir).filePath(QString::fromLatin1(name));
 }
 

@@ -30,9 +30,8 @@ TEST(AlbumLink, TakesTheLastPieceWithoutQueryOrFragment) {
 }
 
 TEST(AlbumLink, RequestAddressesUseTheConfiguredOrigin) {
-  EXPECT_EQ(FirstPageUrl("42"),
-            Text("https://m.ombrik-demo.example/m-revision/common/album/"
-                 "queryAlbumTrackRecordsByPage?albumId=42&page=1&pageSize=2&asc=true"));
+  EXPECT_EQ(FirstPageUrl("42"), Text("https://m.ombrik-demo.example/m-revision/common/album/"
+                                     "queryAlbumTrackRecordsByPage?albumId=42&page=1&pageSize=2&asc=true"));
   EXPECT_EQ(TrackPageUrl("42", 10, "http://127.0.0.1:8080/"),
             Text("http://127.0.0.1:8080/m-revision/common/album/"
                  "queryAlbumTrackRecordsByPage?albumId=42&page=10&pageSize=100&asc=true"));
@@ -49,10 +48,8 @@ struct PlanCase {
 
 TEST(PagePlan, PagesItemsAndNumbers) {
   const PlanCase cases[] = {
-      {250, 3, {100, 100, 50}, "250", "1"},
-      {200, 3, {100, 100, 0}, "200", "1"},
-      {100, 2, {100, 0}, "100", "1"},
-      {5, 1, {5}, "5", "1"},
+      {250, 3, {100, 100, 50}, "250", "1"}, {200, 3, {100, 100, 0}, "200", "1"},
+      {100, 2, {100, 0}, "100", "1"},       {5, 1, {5}, "5", "1"},
       {0, 1, {0}, nullptr, nullptr},
   };
   for (const PlanCase& c : cases) {

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <thread>
-#include <atomic>
-#include <array>
 
 #include <cstdlib>
 #include <string>
@@ -26,16 +26,14 @@ using testing::RecordingWindow;
 const std::string kService = "/m-revision/common/album/queryAlbumTrackRecordsByPage";
 
 std::string PageQuery(const std::string& album, int page, int size) {
-  return kService + "?albumId=" + album + "&page=" + std::to_string(page) +
-         "&pageSize=" + std::to_string(size) + "&asc=true";
+  return kService + "?albumId=" + album + "&page=" + std::to_string(page) + "&pageSize=" + std::to_string(size) +
+         "&asc=true";
 }
 
 // One album service over HTTPS for the whole suite; each test clears its log.
 class Extraction : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    service_ = new svc::AlbumService(svc::ServiceOptions{});
-  }
+  static void SetUpTestSuite() { service_ = new svc::AlbumService(svc::ServiceOptions{}); }
   static void TearDownTestSuite() {
     delete service_;
     service_ = nullptr;
@@ -80,8 +78,7 @@ TEST_F(Extraction, PagesThroughAnAlbumAndNumbersRowsDownward) {
     std::string album;
     int rows;
     int pages;
-  } cases[] = {{"1000250", 250, 3}, {"1000200", 200, 3}, {"1000100", 100, 2}, {"1000005", 5, 1},
-               {"1000000", 0, 1}};
+  } cases[] = {{"1000250", 250, 3}, {"1000200", 200, 3}, {"1000100", 100, 2}, {"1000005", 5, 1}, {"1000000", 0, 1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.album);
     service_->ClearRequests();

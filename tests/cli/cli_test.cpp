@@ -229,8 +229,8 @@ TEST_F(Cli, ListsTheAlbumInListOrderByteForByte) {
   EXPECT_EQ(r.status, 0) << r.err;
   std::string expected;
   for (int n = 1; n <= 250; ++n) {
-    expected += std::to_string(251 - n) + "\t第" + std::to_string(n) + "首\t" + service_->Origin() +
-                "/audio/1000250/" + std::to_string(n) + ".wav\n";
+    expected += std::to_string(251 - n) + "\t第" + std::to_string(n) + "首\t" + service_->Origin() + "/audio/1000250/" +
+                std::to_string(n) + ".wav\n";
   }
   EXPECT_EQ(r.out, expected);
   EXPECT_EQ(r.err, "音频列表（共250个）:\n");
@@ -238,9 +238,8 @@ TEST_F(Cli, ListsTheAlbumInListOrderByteForByte) {
 
 TEST_F(Cli, AwkwardTitlesReadAsTheWindowShowsThemInBothFormats) {
   // As the window shows them: '+' is a space, characters code page 936 lacks are '?'.
-  const std::vector<std::string> titles{"A B 混音版",   "100%纯音乐", "AB",
-                                        "他说\"你好\"", "??? ??",     "? 音符之歌",
-                                        "上/下：A\\B*C?D<E>F|G", "春　天"};
+  const std::vector<std::string> titles{
+      "A B 混音版", "100%纯音乐", "AB", "他说\"你好\"", "??? ??", "? 音符之歌", "上/下：A\\B*C?D<E>F|G", "春　天"};
   // The service's origin from the environment this time.
   const Result tabs = Child({"list", "2000001"}, dir_.path().string(),
                             {{"OMBRIK_API_ORIGIN", service_->Origin()}, {"OMBRIK_CA_FILE", caFile_}})
@@ -282,8 +281,7 @@ TEST_F(Cli, GetWritesTheFilesTheWindowWrites) {
   ASSERT_EQ(lines.size(), 7u) << r.err;
   EXPECT_EQ(lines[0], "音频列表（共4个）:");
   for (int i = 1; i <= 4; ++i) {
-    EXPECT_TRUE(lines[i].starts_with("[" + std::to_string(i) + "/4] album/" + names[4 - i] + "  31.3 KiB"))
-        << lines[i];
+    EXPECT_TRUE(lines[i].starts_with("[" + std::to_string(i) + "/4] album/" + names[4 - i] + "  31.3 KiB")) << lines[i];
   }
   EXPECT_EQ(lines[5], "4 项下载完毕");
   EXPECT_EQ(lines[6], "全部完成！");
@@ -299,7 +297,7 @@ TEST_F(Cli, ExitStatuses) {
       {{"get", "1000000"}, 0, "音频列表（共0个）:"},  // an empty album: nothing to fetch
       {{"--version"}, 0, ""},
       {{"get", "6000024"}, 1, "3曲目2不存在.wav  下载失败！ " + service_->Origin() + "/fault/404/6000024/2.wav"},
-      {{"list", "3000002"}, 1, "网页Json数据格式不正确！"},  // page 2 is not JSON
+      {{"list", "3000002"}, 1, "网页Json数据格式不正确！"},               // page 2 is not JSON
       {{"get", "3000003"}, 1, "[150/150] 1  skipped: no file to fetch"},  // 10 listed tracks do not exist
       {{"list", ""}, 2, "专辑链接为空 或 专辑未找到！"},
       {{"get", "///"}, 2, "专辑链接为空 或 专辑未找到！"},
@@ -384,8 +382,8 @@ TEST_F(Cli, ANotFoundTrackIsNeverRetriedAndSaysWhy) {
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(FileRequests(), (std::vector<std::string>{"GET /audio/6000024/1.wav 200", "GET " + path + " 404",
                                                       "GET /audio/6000024/3.wav 200", "GET /audio/6000024/4.wav 200"}));
-  EXPECT_NE(r.err.find("3曲目2不存在.wav  下载失败！ " + service_->Origin() + path + "  (HTTP 404)"),
-            std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("3曲目2不存在.wav  下载失败！ " + service_->Origin() + path + "  (HTTP 404)"), std::string::npos)
+      << r.err;
   EXPECT_FALSE(std::filesystem::exists(dir_ / "3曲目2不存在.wav"));
   service_->ResetFile(path);
 }
@@ -397,8 +395,9 @@ TEST_F(Cli, AStopSignalMidFileLeavesNoPartialFileAndTriesNoMoreTracks) {
     SCOPED_TRACE(signal);
     WriteFile(dir_ / stalled, "the old file");
     service_->ClearRequests();
-    Child child({"get", "6000099", "-j", "1", "--retries", "0", "--api-origin", service_->Origin(), "--cacert", caFile_},
-                dir_.path().string());
+    Child child(
+        {"get", "6000099", "-j", "1", "--retries", "0", "--api-origin", service_->Origin(), "--cacert", caFile_},
+        dir_.path().string());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     const auto stallStarted = [] {
       for (const auto& r : service_->Requests()) {
@@ -422,14 +421,13 @@ TEST_F(Cli, AStopSignalMidFileLeavesNoPartialFileAndTriesNoMoreTracks) {
   }
 }
 
-
 TEST_F(Cli, AKilledDownloadIsContinuedWhereItStopped) {
   // A slow service, so that the first run can be killed with a track half written.
   svc::ServiceOptions slow;
   slow.fileBytesPerSecond = 16 * 1024;
   svc::AlbumService service(slow);
-  const std::vector<std::string> args{"get", "6000004", "-j", "1", "--api-origin", service.Origin(),
-                                      "--cacert", Trust(service, *trust_)};
+  const std::vector<std::string> args{"get",          "6000004",        "-j",       "1",
+                                      "--api-origin", service.Origin(), "--cacert", Trust(service, *trust_)};
   const std::string first = "/audio/6000004/1.wav";
   const auto sentOfFirst = [&service, &first] {
     std::uint64_t sent = 0;
@@ -461,7 +459,8 @@ TEST_F(Cli, AKilledDownloadIsContinuedWhereItStopped) {
   EXPECT_EQ(ReadFile(dir_ / name), tone);
   // Only the missing bytes were asked for, and only they came.
   const auto requests = service.Requests();
-  const auto resumed = std::find_if(requests.begin(), requests.end(), [&first](const auto& q) { return q.target == first; });
+  const auto resumed =
+      std::find_if(requests.begin(), requests.end(), [&first](const auto& q) { return q.target == first; });
   ASSERT_NE(resumed, requests.end());
   EXPECT_EQ(resumed->range, "bytes=" + std::to_string(part.size()) + "-");
   EXPECT_EQ(resumed->status, 206);
@@ -503,8 +502,10 @@ TEST_F(Cli, RetriesWaitAsAskedAndEveryFailureSaysWhy) {
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_NE(r.err.find("retry 1 in 1.0 s: HTTP 429"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find(": HTTP 503"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("下载失败！ " + service_->Origin() + "/fault/retry-long/6000105/9.wav  (HTTP 429, asked to retry after 3600 s)"),
-            std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("下载失败！ " + service_->Origin() +
+                       "/fault/retry-long/6000105/9.wav  (HTTP 429, asked to retry after 3600 s)"),
+            std::string::npos)
+      << r.err;
   std::map<std::string, std::map<std::string, std::string>> byOutcome;
   for (const auto& line : Lines(r.out)) {
     const auto object = ParseFlatJsonObject(line);
@@ -522,7 +523,9 @@ TEST_F(Cli, RetriesWaitAsAskedAndEveryFailureSaysWhy) {
     }
   }
   const auto requests = FileRequests();
-  EXPECT_EQ(std::count_if(requests.begin(), requests.end(), [](const auto& q) { return q.find("/9.wav") != std::string::npos; }), 1);
+  EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
+                          [](const auto& q) { return q.find("/9.wav") != std::string::npos; }),
+            1);
 }
 
 TEST_F(Cli, ItemsPickTracksByPosition) {
@@ -530,12 +533,13 @@ TEST_F(Cli, ItemsPickTracksByPosition) {
     std::string items;
     std::vector<std::string> numbers;  // as listed; empty with status 2 for a usage error
   } cases[] = {
-      {"1", {"5"}},
-      {"2-3,5", {"4", "3", "1"}},
-      {"4-", {"2", "1"}},
-      {"3-3,1-1", {"5", "3"}},  // list order, whatever the order asked
-      {"9-", {}},               // past the end: nothing
-      {"", {}}, {"0", {}}, {"3-1", {}}, {"1,", {}}, {",1", {}}, {"a", {}}, {"-3", {}}, {"1-2-3", {}},
+      {"1", {"5"}},       {"2-3,5", {"4", "3", "1"}},
+      {"4-", {"2", "1"}}, {"3-3,1-1", {"5", "3"}},  // list order, whatever the order asked
+      {"9-", {}},                                   // past the end: nothing
+      {"", {}},           {"0", {}},
+      {"3-1", {}},        {"1,", {}},
+      {",1", {}},         {"a", {}},
+      {"-3", {}},         {"1-2-3", {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.items);

@@ -24,11 +24,10 @@ using testing::RecordingWindow;
 using testing::TempDir;
 
 const std::vector<std::pair<Control, bool>> kDisableThenEnable = {
-    {Control::按钮_下载, false},         {Control::编辑框_下载目录, false},
-    {Control::按钮_提取音频列表, false}, {Control::编辑框_URL, false},
-    {Control::按钮_浏览下载目录, false}, {Control::按钮_下载, true},
-    {Control::编辑框_下载目录, true},    {Control::按钮_提取音频列表, true},
-    {Control::编辑框_URL, true},         {Control::按钮_浏览下载目录, true}};
+    {Control::按钮_下载, false},       {Control::编辑框_下载目录, false},   {Control::按钮_提取音频列表, false},
+    {Control::编辑框_URL, false},      {Control::按钮_浏览下载目录, false}, {Control::按钮_下载, true},
+    {Control::编辑框_下载目录, true},  {Control::按钮_提取音频列表, true},  {Control::编辑框_URL, true},
+    {Control::按钮_浏览下载目录, true}};
 
 class DownloadRun : public ::testing::Test {
  protected:
@@ -54,8 +53,8 @@ svc::AlbumService* DownloadRun::service_ = nullptr;
 
 TEST_F(DownloadRun, FetchesEveryTrackUnderItsNumberAndCleanedTitle) {
   Run("6000004", dir_.path().string());
-  EXPECT_EQ(dir_.Entries(), (std::vector<std::string>{"1曲目4正常.wav", "2曲目3正常.wav",
-                                                      "3曲目2正常.wav", "4曲目1正常.wav"}));
+  EXPECT_EQ(dir_.Entries(),
+            (std::vector<std::string>{"1曲目4正常.wav", "2曲目3正常.wav", "3曲目2正常.wav", "4曲目1正常.wav"}));
   EXPECT_EQ(ReadFile(dir_ / "4曲目1正常.wav").substr(0, 4), "RIFF");
   EXPECT_EQ(window_.progressHistory, (std::vector<int>{0, 25, 50, 75, 100}));
   EXPECT_TRUE(window_.progressVisible);
@@ -72,8 +71,8 @@ TEST_F(DownloadRun, AFailedTrackIsReportedAndTheRunGoesOn) {
   Run("6000024", dir_.path().string());
   EXPECT_EQ(window_.progressHistory, (std::vector<int>{0, 25, 75, 100}));
   ASSERT_EQ(window_.messages.size(), 2u);
-  EXPECT_EQ(window_.messages[0].text, (dir_ / "3曲目2不存在.wav") + "  下载失败！\r\n" +
-                                          service_->Origin() + "/fault/404/6000024/2.wav");
+  EXPECT_EQ(window_.messages[0].text,
+            (dir_ / "3曲目2不存在.wav") + "  下载失败！\r\n" + service_->Origin() + "/fault/404/6000024/2.wav");
   EXPECT_EQ(window_.messages[0].title, "");
   EXPECT_EQ(window_.messages[0].icon, MessageIcon::Error);
   EXPECT_EQ(window_.status, "  3 项下载完毕"_t);

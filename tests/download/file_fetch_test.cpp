@@ -1,7 +1,7 @@
 #include "download/file_fetch.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -84,8 +84,8 @@ TEST_F(FileFetch, WritesTheServedBytesAndFetchesAgainEveryTime) {
 }
 
 TEST_F(FileFetch, FailuresLeaveNoPartialFileAndTheOldFileIntact) {
-  const char* faults[] = {"/fault/404/6000099/3.wav",  "/fault/500/6000099/4.wav",
-                          "/fault/drop/6000099/5.wav", "/fault/short/6000099/6.wav",
+  const char* faults[] = {"/fault/404/6000099/3.wav",          "/fault/500/6000099/4.wav",
+                          "/fault/drop/6000099/5.wav",         "/fault/short/6000099/6.wav",
                           "/fault/chunked-drop/6000099/7.wav", "/fault/stall/6000099/8.wav"};
   for (const char* fault : faults) {
     SCOPED_TRACE(fault);
@@ -114,7 +114,8 @@ TEST_F(FileFetch, ExistingFileModes) {
   WriteFile(dir_ / "b.wav", "taken");
   // All 99 numbered names taken: the track fails and nothing is overwritten.
   https_->ClearRequests();
-  const TrackReport full = FetchFile(TextFromUtf8(good), TextFromUtf8(dir_ / "b.wav"), ExistingFileMode::NumberedName, Settings());
+  const TrackReport full =
+      FetchFile(TextFromUtf8(good), TextFromUtf8(dir_ / "b.wav"), ExistingFileMode::NumberedName, Settings());
   EXPECT_EQ(full.outcome, TrackOutcome::Failed);
   EXPECT_EQ(full.failure.cause, FailureCause::NoFreeName);
   EXPECT_EQ(ReadFile(dir_ / "b(99).wav"), "taken");
@@ -174,16 +175,15 @@ TEST_F(FileFetch, AWriteFailureMidTransferKeepsTheOldFile) {
   EXPECT_EQ(ReadFile(dir_ / "old.wav.part").size(), 4096u);
 }
 
-
 // What the server does to a first fetch and what a later fetch of the same target must end with.
 TEST_F(FileFetch, APartFileIsContinuedOnlyWhileItsVersionHolds) {
   const struct Case {
     const char* mode;
-    int version;           // of the tone the finished file must hold
-    std::string range;     // the second fetch's first request
-    int secondStatus;      // its answer
-    bool resumed;          // the finished file continued the part
-    int requests;          // of the second fetch
+    int version;        // of the tone the finished file must hold
+    std::string range;  // the second fetch's first request
+    int secondStatus;   // its answer
+    bool resumed;       // the finished file continued the part
+    int requests;       // of the second fetch
   } cases[] = {
       {"cut", 0, "bytes=HALF-", 206, true, 1},
       {"no-range", 0, "bytes=HALF-", 200, false, 1},   // the server ignores Range: from byte 0
@@ -201,13 +201,15 @@ TEST_F(FileFetch, APartFileIsContinuedOnlyWhileItsVersionHolds) {
     const std::string half = std::to_string(first.size() / 2);
     WriteFile(dir_ / "t.wav", "the user's file");
 
-    const TrackReport cut = FetchFile(TextFromUtf8(Url(path)), TextFromUtf8(dir_ / "t.wav"), ExistingFileMode::ReplaceExisting, Settings());
+    const TrackReport cut =
+        FetchFile(TextFromUtf8(Url(path)), TextFromUtf8(dir_ / "t.wav"), ExistingFileMode::ReplaceExisting, Settings());
     EXPECT_EQ(cut.failure.cause, FailureCause::ShortBody);
     EXPECT_EQ(ReadFile(dir_ / "t.wav"), "the user's file");
     EXPECT_EQ(ReadFile(dir_ / "t.wav.part"), first.substr(0, first.size() / 2));
 
     https_->ClearRequests();
-    const TrackReport done = FetchFile(TextFromUtf8(Url(path)), TextFromUtf8(dir_ / "t.wav"), ExistingFileMode::ReplaceExisting, Settings());
+    const TrackReport done =
+        FetchFile(TextFromUtf8(Url(path)), TextFromUtf8(dir_ / "t.wav"), ExistingFileMode::ReplaceExisting, Settings());
     EXPECT_EQ(done.outcome, TrackOutcome::Fetched);
     const std::string expected = svc::MakeWavTone(svc::ToneFor("6000105", track, c.version));
     EXPECT_EQ(ReadFile(dir_ / "t.wav"), expected);  // never a splice of two versions
@@ -302,7 +304,8 @@ TEST_F(FileFetch, TheReasonOfAFailure) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url);
-    const TrackReport r = FetchFile(TextFromUtf8(c.url), TextFromUtf8(dir_ / "a.wav"), ExistingFileMode::ReplaceExisting, Settings());
+    const TrackReport r =
+        FetchFile(TextFromUtf8(c.url), TextFromUtf8(dir_ / "a.wav"), ExistingFileMode::ReplaceExisting, Settings());
     EXPECT_EQ(r.outcome, TrackOutcome::Failed);
     EXPECT_EQ(Describe(r.failure), c.reason);
   }
@@ -316,7 +319,8 @@ TEST_F(FileFetch, TheReasonOfAFailure) {
   const int fd = ::open((target + ".part").c_str(), O_RDWR | O_CREAT, 0644);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::flock(fd, LOCK_EX), 0);
-  EXPECT_EQ(FetchFile(TextFromUtf8(Url("/audio/6000004/1.wav")), TextFromUtf8(target), ExistingFileMode::ReplaceExisting, Settings())
+  EXPECT_EQ(FetchFile(TextFromUtf8(Url("/audio/6000004/1.wav")), TextFromUtf8(target),
+                      ExistingFileMode::ReplaceExisting, Settings())
                 .failure.cause,
             FailureCause::InUse);
   ::close(fd);

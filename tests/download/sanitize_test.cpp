@@ -16,7 +16,7 @@ TEST(SanitizeFileName, RemovesSpacesAndTheElevenCharactersOnly) {
       {"it's", "its"},
       {" '/\\*|<>.:%? ", ""},
       {"a\tb\r\nc", "a\tb\r\nc"},
-      {"\x81\x5C\x81\x7C|\\", "\x81\x5C\x81\x7C"},  // trail bytes 0x5C and 0x7C stay
+      {"\x81\x5C\x81\x7C|\\", "\x81\x5C\x81\x7C"},       // trail bytes 0x5C and 0x7C stay
       {"\xD6\xD0\xA1\xA1\xCE\xC4", "\xD6\xD0\xCE\xC4"},  // full-width space
       {"../../etc/passwd", "etcpasswd"},
       {"ab\xD6", "ab"},  // a lead byte standing last
@@ -39,9 +39,9 @@ TEST(TrackFileName, NumberCleanedTitleAndExtension) {
       {"3", "t", "/stream/abcdef", "3t.abcdef"},
       {"3", "t", "x.m4a?k=v", "3t.m4a?k=v"},
       {"3", "t", "https://h.example/a.b/c", "3t.c"},
-      {"3", "t", "", ""},           // no piece: skipped
+      {"3", "t", "", ""},  // no piece: skipped
       {"3", "t", "///", ""},
-      {"3", "t", "https://h.example/...", ""},  // only dots: no extension, skipped
+      {"3", "t", "https://h.example/...", ""},                       // only dots: no extension, skipped
       {"1", "\x81/\x81.", "h/x.\x81/\x81/", "1\x81\x81..\x81\x81"},  // stray lead bytes
   };
   for (const auto& c : cases) {

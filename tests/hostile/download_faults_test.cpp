@@ -63,9 +63,7 @@ class RawServer {
     thread_.join();
     ::close(fd_);
   }
-  std::string Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
-  }
+  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
 
  private:
   std::function<void(int)> serve_;
@@ -117,15 +115,13 @@ class DownloadFaults : public ::testing::Test {
  protected:
   void SetUp() override {
     ReleaseTrackArrays();
-    server_.server().Get("/tone.wav", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content(kTone, "audio/wav");
-    });
+    server_.server().Get("/tone.wav",
+                         [](const httplib::Request&, httplib::Response& res) { res.set_content(kTone, "audio/wav"); });
     server_.server().Get("/big.wav", [](const httplib::Request&, httplib::Response& res) {
       res.set_content(std::string(512 * 1024, 'b'), "audio/wav");
     });
-    server_.server().Get("/loop.wav", [](const httplib::Request&, httplib::Response& res) {
-      res.set_redirect("/loop.wav");
-    });
+    server_.server().Get("/loop.wav",
+                         [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop.wav"); });
     server_.server().Get("/to-file.wav", [](const httplib::Request&, httplib::Response& res) {
       res.set_redirect("file:///etc/hostname");
     });
@@ -138,11 +134,10 @@ class DownloadFaults : public ::testing::Test {
     });
     // Slow but steady: finishes inside one stall period.
     server_.server().Get("/slow.wav", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content_provider(kTone.size(), "audio/wav",
-                               [](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                                 std::this_thread::sleep_for(std::chrono::milliseconds(200));
-                                 return sink.write(kTone.data() + offset, std::min<std::size_t>(1024, kTone.size() - offset));
-                               });
+      res.set_content_provider(kTone.size(), "audio/wav", [](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return sink.write(kTone.data() + offset, std::min<std::size_t>(1024, kTone.size() - offset));
+      });
     });
     server_.Start();
   }
@@ -184,15 +179,14 @@ class DownloadFaults : public ::testing::Test {
 // Each fault sits between two good tracks and over a file the user already has.
 TEST_F(DownloadFaults, TransferFaultsFailTheTrackAndKeepTheOldFile) {
   RawServer reset(ResetMidBody);
-  const std::string tlsToPlain = "https://127.0.0.1:" + server_.BaseUrl().substr(server_.BaseUrl().rfind(':') + 1) + "/tone.wav";
+  const std::string tlsToPlain =
+      "https://127.0.0.1:" + server_.BaseUrl().substr(server_.BaseUrl().rfind(':') + 1) + "/tone.wav";
   struct Case {
     const char* what;
     std::string url;
   } cases[] = {
-      {"reset mid-body", reset.Url("/reset.wav")},
-      {"TLS handshake with a plain HTTP server", tlsToPlain},
-      {"redirect loop", Url("/loop.wav")},
-      {"redirect to a local file", Url("/to-file.wav")},
+      {"reset mid-body", reset.Url("/reset.wav")}, {"TLS handshake with a plain HTTP server", tlsToPlain},
+      {"redirect loop", Url("/loop.wav")},         {"redirect to a local file", Url("/to-file.wav")},
       {"one byte a second", Url("/drip.wav")},
   };
   for (const Case& c : cases) {

@@ -16,9 +16,9 @@
 #include "catalogue/track_arrays.h"
 #include "download/download_run.h"
 #include "hostile_service.h"
-#include "testsupport/loopback_server.h"
 #include "recording_window.h"
 #include "temp_dir.h"
+#include "testsupport/loopback_server.h"
 #include "text/text_ops.h"
 #include "web/network_wait.h"
 
@@ -75,8 +75,8 @@ HostileService* HostileAnswers::service_ = nullptr;
 TEST_F(HostileAnswers, MalformedAndHostilePagesShowTheMessageAndNeverRunOrHang) {
   const std::vector<HostileTrack> three = {{"a", "x/1.wav"}, {"b", "x/2.wav"}, {"c", "x/3.wav"}};
   const std::string good = AnswerPage("3", three);
-  const std::string deep = R"({"data":{"totalCount":3,"x":)" + std::string(100'000, '[') +
-                           std::string(100'000, ']') + "}}";
+  const std::string deep =
+      R"({"data":{"totalCount":3,"x":)" + std::string(100'000, '[') + std::string(100'000, ']') + "}}";
   std::string deepObjects = R"({"data":{"totalCount":3,"x":)";
   for (int i = 0; i < 100'000; ++i) deepObjects += R"({"a":)";
   deepObjects += "1" + std::string(100'000, '}') + "}}";
@@ -89,7 +89,8 @@ TEST_F(HostileAnswers, MalformedAndHostilePagesShowTheMessageAndNeverRunOrHang) 
   } cases[] = {
       {"arrays nested 100,000 deep", deep, Caption(""), 0, 1},
       {"objects nested 100,000 deep", deepObjects, Caption(""), 0, 1},
-      {"nesting 100,000 deep inside a JSON string", "\"" + std::string(100'000, '[') + std::string(100'000, ']') + "\"", Caption(""), 0, 1},
+      {"nesting 100,000 deep inside a JSON string", "\"" + std::string(100'000, '[') + std::string(100'000, ']') + "\"",
+       Caption(""), 0, 1},
       {"a script after the JSON", good + ";while(true){}", Caption(""), 0, 1},
       {"a string holding a script", R"("while(true){}")", Caption(""), 0, 1},
       {"a script assigning a global", "da = " + good, Caption(""), 0, 1},
@@ -156,9 +157,9 @@ TEST_F(HostileAnswers, OddTotalCountsPageSanely) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string album = "t" + std::to_string(++n);
-    const std::string first = c.total.empty()
-                                  ? R"({"data":{"trackDetailInfos":[{"trackInfo":{"title":"a","playPath":"x/1.wav"}}]}})"
-                                  : AnswerPage(c.total, three);
+    const std::string first =
+        c.total.empty() ? R"({"data":{"trackDetailInfos":[{"trackInfo":{"title":"a","playPath":"x/1.wav"}}]}})"
+                        : AnswerPage(c.total, three);
     const std::string later = c.total.empty() ? first : AnswerPage(c.total, {});
     service_->SetAlbum(album, [=](int page, int size) { return page == 1 || size == 2 ? first : later; });
     service_->ClearRequests();
@@ -177,9 +178,8 @@ TEST_F(HostileAnswers, OddTotalCountsPageSanely) {
 }
 
 TEST_F(HostileAnswers, AHugeCountOfUnreadablePagesStopsAtTheCap) {
-  service_->SetAlbum("flood", [](int, int size) {
-    return size == 2 ? AnswerPage("1e9", {}) : std::string("<html>busy</html>");
-  });
+  service_->SetAlbum(
+      "flood", [](int, int size) { return size == 2 ? AnswerPage("1e9", {}) : std::string("<html>busy</html>"); });
   RecordingWindow w = Extract("flood");
   // 1000 pages of 100 tracks at most, each unreadable one reported once.
   EXPECT_EQ(service_->Requests().size(), 1001u);
@@ -197,22 +197,22 @@ TEST_F(HostileAnswers, TitlesAndPlayAddressesStayInsideTheChosenFolder) {
   const std::string dead = "http://127.0.0.1:" + std::to_string(testsupport::FreeLoopbackPort()) + "/x.wav";
   const std::string a = service_->FileUrl("a.wav");
   const std::vector<HostileTrack> tracks = {
-      {"../../escape", a},                          // 16
-      {"€/etc/passwd", a},                          // 15: the euro sign is the one byte 0x80
-      {R"(a\\b)", a},                               // 14
-      {R"(x\u0001\t\r\ny)", a},                     // 13
-      {std::string(300, 'x'), a},                   // 12: too long for the file system: shortened
-      {R"(./\\*|<>:?)", a},                         // 11: only removed characters
-      {"", a},                                      // 10: 150 Chinese characters, below
-      {"t", a + R"(\r\nX-Injected: 1)"},            // 9
+      {"../../escape", a},                               // 16
+      {"€/etc/passwd", a},                               // 15: the euro sign is the one byte 0x80
+      {R"(a\\b)", a},                                    // 14
+      {R"(x\u0001\t\r\ny)", a},                          // 13
+      {std::string(300, 'x'), a},                        // 12: too long for the file system: shortened
+      {R"(./\\*|<>:?)", a},                              // 11: only removed characters
+      {"", a},                                           // 10: 150 Chinese characters, below
+      {"t", a + R"(\r\nX-Injected: 1)"},                 // 9
       {"t", service_->Origin() + "/file/my track.wav"},  // 8
-      {"t", bare + "/file/a.wav"},                  // 7: no scheme
-      {"t", "file:///etc/hostname"},                // 6
-      {"t", "ftp://127.0.0.1:1/x.wav"},             // 5
-      {"t", "gopher://127.0.0.1:1/x.wav"},          // 4
-      {"t", "dict://127.0.0.1:1/x.wav"},            // 3
-      {"t", dead},                                  // 2: nothing listens
-      {"t", a},                                     // 1
+      {"t", bare + "/file/a.wav"},                       // 7: no scheme
+      {"t", "file:///etc/hostname"},                     // 6
+      {"t", "ftp://127.0.0.1:1/x.wav"},                  // 5
+      {"t", "gopher://127.0.0.1:1/x.wav"},               // 4
+      {"t", "dict://127.0.0.1:1/x.wav"},                 // 3
+      {"t", dead},                                       // 2: nothing listens
+      {"t", a},                                          // 1
   };
   std::vector<HostileTrack> sent = tracks;
   sent[6].title.clear();
@@ -241,10 +241,17 @@ TEST_F(HostileAnswers, TitlesAndPlayAddressesStayInsideTheChosenFolder) {
   // characters at a time; number and extension stay.
   std::string shortChinese = "10";
   for (int i = 0; i < 81; ++i) shortChinese += "曲";
-  const std::set<std::string> written = {"16escape.wav", "15€etcpasswd.wav", "14ab.wav",
-                                         "13x\x01\t\r\ny.wav", "12" + std::string(244, 'x') + ".wav",
-                                         "11.wav", shortChinese + ".wav", "8t.wav", "7t.wav",
-                                         "1t.wav", injectedName};
+  const std::set<std::string> written = {"16escape.wav",
+                                         "15€etcpasswd.wav",
+                                         "14ab.wav",
+                                         "13x\x01\t\r\ny.wav",
+                                         "12" + std::string(244, 'x') + ".wav",
+                                         "11.wav",
+                                         shortChinese + ".wav",
+                                         "8t.wav",
+                                         "7t.wav",
+                                         "1t.wav",
+                                         injectedName};
   std::set<std::string> entries;
   for (const auto& e : std::filesystem::directory_iterator(music)) {
     EXPECT_TRUE(e.is_regular_file()) << e.path();
@@ -264,8 +271,8 @@ TEST_F(HostileAnswers, TitlesAndPlayAddressesStayInsideTheChosenFolder) {
   ASSERT_EQ(w.messages.size(), failedRows.size() + 1);
   for (std::size_t k = 0; k < failedRows.size(); ++k) {
     const int row = failedRows[k];
-    EXPECT_NE(w.messages[k].text.find("  下载失败！\r\n" + TextToUtf8(TrackPlayPaths.At(row))),
-              std::string::npos) << w.messages[k].text;
+    EXPECT_NE(w.messages[k].text.find("  下载失败！\r\n" + TextToUtf8(TrackPlayPaths.At(row))), std::string::npos)
+        << w.messages[k].text;
     EXPECT_EQ(w.messages[k].icon, MessageIcon::Error);
   }
   EXPECT_EQ(w.messages.back().text, "全部完成！");

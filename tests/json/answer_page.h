@@ -13,10 +13,9 @@ inline std::string AnswerPageUtf8(int tracks, int totalCount) {
   for (int k = 1; k <= tracks; ++k) {
     if (k > 1) json += ',';
     const std::string n = std::to_string(k);
-    json += R"({"id":)" + std::to_string(90000 + k) + R"(,"trackInfo":{"trackId":)" +
-            std::to_string(470000 + k) + R"(,"title":"第)" + n + R"(集 山海经 + 序章 )" + n +
-            R"(","playPath":"https://audio.example/group1/M00/)" + n + "/track_" + n +
-            R"(.m4a","duration":)" + std::to_string(600 + k) +
+    json += R"({"id":)" + std::to_string(90000 + k) + R"(,"trackInfo":{"trackId":)" + std::to_string(470000 + k) +
+            R"(,"title":"第)" + n + R"(集 山海经 + 序章 )" + n + R"(","playPath":"https://audio.example/group1/M00/)" +
+            n + "/track_" + n + R"(.m4a","duration":)" + std::to_string(600 + k) +
             R"(,"isPaid":false,"isFree":true,"createdAt":1595246400000,"playCount":12345},)"
             R"("albumInfo":{"albumId":3160816,"title":"山海经","cover":"//img.example/a.jpg"}})";
   }

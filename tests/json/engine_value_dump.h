@@ -21,9 +21,15 @@ inline void DumpEngineValue(duk_context* ctx, duk_idx_t idx, std::string& out, i
   idx = duk_normalize_index(ctx, idx);
   char buf[64];
   switch (duk_get_type(ctx, idx)) {
-    case DUK_TYPE_UNDEFINED: out += "u"; return;
-    case DUK_TYPE_NULL: out += "n"; return;
-    case DUK_TYPE_BOOLEAN: out += duk_get_boolean(ctx, idx) ? "T" : "F"; return;
+    case DUK_TYPE_UNDEFINED:
+      out += "u";
+      return;
+    case DUK_TYPE_NULL:
+      out += "n";
+      return;
+    case DUK_TYPE_BOOLEAN:
+      out += duk_get_boolean(ctx, idx) ? "T" : "F";
+      return;
     case DUK_TYPE_NUMBER: {
       const double d = duk_get_number(ctx, idx);
       std::uint64_t bits = 0;
@@ -39,8 +45,11 @@ inline void DumpEngineValue(duk_context* ctx, duk_idx_t idx, std::string& out, i
       out.append(s, len);
       return;
     }
-    case DUK_TYPE_OBJECT: break;
-    default: out += "?"; return;
+    case DUK_TYPE_OBJECT:
+      break;
+    default:
+      out += "?";
+      return;
   }
   if (depth > 300) {
     out += "...";
@@ -56,8 +65,8 @@ inline void DumpEngineValue(duk_context* ctx, duk_idx_t idx, std::string& out, i
   duk_pop_3(ctx);
   out += "{";
   duk_enum(ctx, idx,
-           DUK_ENUM_OWN_PROPERTIES_ONLY | DUK_ENUM_INCLUDE_NONENUMERABLE |
-               DUK_ENUM_INCLUDE_SYMBOLS | DUK_ENUM_INCLUDE_HIDDEN);
+           DUK_ENUM_OWN_PROPERTIES_ONLY | DUK_ENUM_INCLUDE_NONENUMERABLE | DUK_ENUM_INCLUDE_SYMBOLS |
+               DUK_ENUM_INCLUDE_HIDDEN);
   while (duk_next(ctx, -1, 0)) {
     // [... enum key]
     DumpEngineValue(ctx, -1, out, depth + 1);
@@ -104,8 +113,7 @@ inline duk_ret_t ReadWithEngine(duk_context* ctx, void* udata) {
 // not taken.
 inline ReadResult ReadJson(duk_context* ctx, std::string_view json, bool ours) {
   std::pair<std::string_view, ReadResult> io{json, {}};
-  if (duk_safe_call(ctx, ours ? ReadWithOurs : ReadWithEngine, &io, 0, 1) != DUK_EXEC_SUCCESS)
-    io.second = ReadResult{};
+  if (duk_safe_call(ctx, ours ? ReadWithOurs : ReadWithEngine, &io, 0, 1) != DUK_EXEC_SUCCESS) io.second = ReadResult{};
   duk_pop(ctx);
   return io.second;
 }

@@ -122,20 +122,14 @@ TEST_P(ParseTable, LoadsJsonOnly) {
 INSTANTIATE_TEST_SUITE_P(
     JsonDocument, ParseTable,
     ::testing::Values(ParseCase{R"({"a":[1,"x",true,null]})", false, true, R"({"a":[1,"x",true,null]})"},
-                      ParseCase{" \r\n [1, 2] \n", false, true, "[1,2]"},
-                      ParseCase{"0", false, true, "0"},
-                      ParseCase{"false", false, true, "false"},
-                      ParseCase{"false", true, true, "false"},
-                      ParseCase{"null", false, false, "null"},
-                      ParseCase{"null", true, false, "null"},
-                      ParseCase{"", false, false, "null"},
-                      ParseCase{"", true, false, "null"},
+                      ParseCase{" \r\n [1, 2] \n", false, true, "[1,2]"}, ParseCase{"0", false, true, "0"},
+                      ParseCase{"false", false, true, "false"}, ParseCase{"false", true, true, "false"},
+                      ParseCase{"null", false, false, "null"}, ParseCase{"null", true, false, "null"},
+                      ParseCase{"", false, false, "null"}, ParseCase{"", true, false, "null"},
                       ParseCase{R"("{\"a\":1}")", false, true, R"({"a":1})"},
                       ParseCase{R"("{\"a\":1}")", true, true, R"("{\"a\":1}")"},
-                      ParseCase{R"("\"x\"")", false, true, R"("x")"},
-                      ParseCase{R"("x")", false, false, "null"},
-                      ParseCase{R"("x")", true, true, R"("x")"},
-                      ParseCase{R"({"a":})", false, false, "null"},
+                      ParseCase{R"("\"x\"")", false, true, R"("x")"}, ParseCase{R"("x")", false, false, "null"},
+                      ParseCase{R"("x")", true, true, R"("x")"}, ParseCase{R"({"a":})", false, false, "null"},
                       ParseCase{R"({"a":1} {"b":2})", false, false, "null"}));
 
 TEST(JsonDocumentParse, ErrorRecordNamesKindMessageAndPosition) {
@@ -191,19 +185,17 @@ TEST_P(HostileParse, FailsWithoutSideEffects) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    JsonDocument, HostileParse,
-    ::testing::Values(HostileCase{"LoopForever", "(function () { for (;;) {} })()"},
-                      HostileCase{"LoopInString", R"("while (true) {}")", true},
-                      HostileCase{"AssignGlobal", "pwned = {\"a\": 1}"},
-                      HostileCase{"AssignGlobalInString", R"("pwned = 1")", true},
-                      HostileCase{"CloseAndRun", "null; pwned = 1"},
-                      HostileCase{"FiftyMegabytesOfBrackets", "[", false, 50u << 20},
-                      HostileCase{"UnquotedKey", "{a: 1}"},
-                      HostileCase{"SingleQuotes", "'x'"},
-                      HostileCase{"InvalidUtf8", "\xC0\xAF\xFF\xFE"},
-                      HostileCase{"InvalidUtf8InObject", "{\"a\":1,\xFF\xFE}"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(JsonDocument, HostileParse,
+                         ::testing::Values(HostileCase{"LoopForever", "(function () { for (;;) {} })()"},
+                                           HostileCase{"LoopInString", R"("while (true) {}")", true},
+                                           HostileCase{"AssignGlobal", "pwned = {\"a\": 1}"},
+                                           HostileCase{"AssignGlobalInString", R"("pwned = 1")", true},
+                                           HostileCase{"CloseAndRun", "null; pwned = 1"},
+                                           HostileCase{"FiftyMegabytesOfBrackets", "[", false, 50u << 20},
+                                           HostileCase{"UnquotedKey", "{a: 1}"}, HostileCase{"SingleQuotes", "'x'"},
+                                           HostileCase{"InvalidUtf8", "\xC0\xAF\xFF\xFE"},
+                                           HostileCase{"InvalidUtf8InObject", "{\"a\":1,\xFF\xFE}"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---- reading an answer page ----------------------------------------------------------------
 
@@ -275,8 +267,8 @@ TEST(JsonDocumentSet, TextRoundTripsThroughThePlaceholder) {
 
 TEST(JsonDocumentSet, AsObjectMergesIntoAnExistingObject) {
   JsonDocument doc = Loaded(R"({"o":{"s":"x","n":1,"b":true,"z":null,"k":{"keep":1,"deep":"a"},"l":[1]}})");
-  EXPECT_TRUE(doc.Set("o", R"({"s":"y","n":2,"b":false,"z":{"v":1},"k":{"deep":"b","add":2},"l":[2],"new":"x"})",
-                      true));
+  EXPECT_TRUE(
+      doc.Set("o", R"({"s":"y","n":2,"b":false,"z":{"v":1},"k":{"deep":"b","add":2},"l":[2],"new":"x"})", true));
   EXPECT_EQ(doc.GetJson("o"),
             Text(R"({"s":"y","n":2,"b":false,"z":{"v":1},"k":{"keep":1,"deep":"b","add":2},"l":[1,2],"new":"x"})"));
 
@@ -333,14 +325,19 @@ TEST(JsonDocumentOps, AppendMakesAnArrayWhereThereIsNone) {
 TEST(JsonDocumentOps, TypeOfCodes) {
   JsonDocument doc = Loaded(R"({"s":"x","a":[],"o":{},"n":0,"b":false,"z":null})");
   const std::pair<const char*, JsonValueKind> cases[] = {
-      {"s", JsonValueKind::String},  {"a", JsonValueKind::Array},   {"o", JsonValueKind::Object},
-      {"n", JsonValueKind::Number},  {"b", JsonValueKind::Boolean}, {"z", JsonValueKind::Null},
-      {"missing", JsonValueKind::Null}, {"missing.child", JsonValueKind::Other},
-      {"", JsonValueKind::Object},   {"s.length", JsonValueKind::Number},
+      {"s", JsonValueKind::String},
+      {"a", JsonValueKind::Array},
+      {"o", JsonValueKind::Object},
+      {"n", JsonValueKind::Number},
+      {"b", JsonValueKind::Boolean},
+      {"z", JsonValueKind::Null},
+      {"missing", JsonValueKind::Null},
+      {"missing.child", JsonValueKind::Other},
+      {"", JsonValueKind::Object},
+      {"s.length", JsonValueKind::Number},
       {"o.toJSONString", JsonValueKind::Other},
   };
-  for (const auto& [path, kind] : cases)
-    EXPECT_EQ(static_cast<int>(doc.TypeOf(path)), static_cast<int>(kind)) << path;
+  for (const auto& [path, kind] : cases) EXPECT_EQ(static_cast<int>(doc.TypeOf(path)), static_cast<int>(kind)) << path;
 }
 
 TEST(JsonDocumentOps, NamesCountAndItems) {

@@ -41,14 +41,65 @@ const char* const kDocuments[] = {
 };
 
 const char* const kPaths[] = {
-    "", "da", "data", "da.data", "data.totalCount", "data.list", "data.list[1]", "data.list[1].t",
-    "data.list[1].n", "data.list[5]", "data.list[5].t", "data.nothing.deeper", "n", "n[1]", "ids",
-    "ids[2]", "b", "[0]", "[1]", "s", "s.length", "s[0]", "ascii.length", "ascii[1]",
-    "ascii[9]", "cjk.length", "cjk[0]", "toString", "x", "x.toString", "y", "y[0]", "o", "e",
-    "l", "l.length", "l.join", "t", "z", "z.x", "wrapped", "wrapped[2]", "raw", "over", "bad",
-    "o.constructor", "o.hasOwnProperty", "t.valueOf", "n[0].toFixed", "dab", "da.da", "da[0]",
-    "data.list[01]", "data[\"list\"]", "data.list[0] ", "data.list[0].t + 1", "default",
-    "data.list[4294967295]", "ids.length",
+    "",
+    "da",
+    "data",
+    "da.data",
+    "data.totalCount",
+    "data.list",
+    "data.list[1]",
+    "data.list[1].t",
+    "data.list[1].n",
+    "data.list[5]",
+    "data.list[5].t",
+    "data.nothing.deeper",
+    "n",
+    "n[1]",
+    "ids",
+    "ids[2]",
+    "b",
+    "[0]",
+    "[1]",
+    "s",
+    "s.length",
+    "s[0]",
+    "ascii.length",
+    "ascii[1]",
+    "ascii[9]",
+    "cjk.length",
+    "cjk[0]",
+    "toString",
+    "x",
+    "x.toString",
+    "y",
+    "y[0]",
+    "o",
+    "e",
+    "l",
+    "l.length",
+    "l.join",
+    "t",
+    "z",
+    "z.x",
+    "wrapped",
+    "wrapped[2]",
+    "raw",
+    "over",
+    "bad",
+    "o.constructor",
+    "o.hasOwnProperty",
+    "t.valueOf",
+    "n[0].toFixed",
+    "dab",
+    "da.da",
+    "da[0]",
+    "data.list[01]",
+    "data[\"list\"]",
+    "data.list[0] ",
+    "data.list[0].t + 1",
+    "default",
+    "data.list[4294967295]",
+    "ids.length",
 };
 
 TEST(NativeDocument, EveryNativeReadIsTheEnginesAnswer) {
@@ -58,8 +109,7 @@ TEST(NativeDocument, EveryNativeReadIsTheEnginesAnswer) {
       JsonDocument engineDoc = EngineDocument(text, direct);
       for (const char* path : kPaths) {
         for (const auto& r : CompareReads(text, direct, path, engineDoc)) {
-          EXPECT_EQ(r.native, r.engine)
-              << r.read << "(" << path << ") on " << json << (direct ? " direct" : "");
+          EXPECT_EQ(r.native, r.engine) << r.read << "(" << path << ") on " << json << (direct ? " direct" : "");
         }
       }
     }
@@ -83,15 +133,15 @@ TEST(NativeDocument, PlainReadsNeedNoEngine) {
       {"data.trackDetailInfos", true},
       {"", true},
       {"nothing.at.all", true},
-      {"msg.length", false},                       // a non-ASCII string's length
-      {"data.constructor", false},                 // the prototype answers
+      {"msg.length", false},        // a non-ASCII string's length
+      {"data.constructor", false},  // the prototype answers
       {"data.trackDetailInfos.concat", false},
-      {"data.trackDetailInfos[0]['id']", false},   // not a plain path
+      {"data.trackDetailInfos[0]['id']", false},  // not a plain path
   };
   // A string's characters, its numeric reading, and a document parsed from a string that holds
   // no JSON (the engine's error) are the engine's to give; the page has strings.
-  const std::set<std::string_view> stringReads = {"GetNumber", "GetItemText", "GetItemText json",
-                                                  "GetObject", "GetItemObject"};
+  const std::set<std::string_view> stringReads = {"GetNumber", "GetItemText", "GetItemText json", "GetObject",
+                                                  "GetItemObject"};
   for (const Case& c : cases) {
     for (const auto& r : CompareReads(page, false, c.path, engineDoc)) {
       EXPECT_EQ(r.native, r.engine) << r.read << "(" << c.path << ")";
@@ -142,8 +192,8 @@ TEST(NativeDocument, PrototypeAndGlobalNamesCoverTheEngines) {
   auto engine = doc.GetEngine();
   ASSERT_NE(engine, nullptr);
   std::string names;
-  for (const char* of : {"Object.prototype", "Array.prototype", "String.prototype",
-                         "Number.prototype", "Boolean.prototype"}) {
+  for (const char* of :
+       {"Object.prototype", "Array.prototype", "String.prototype", "Number.prototype", "Boolean.prototype"}) {
     ASSERT_TRUE(engine->EvalText(std::string("Object.getOwnPropertyNames(") + of + ").join()", names));
     for (const Text& name : SplitKeepingEmpty(Text(names), Text(","))) {
       EXPECT_TRUE(IsPrototypeName(name.view())) << of << "." << name.str();

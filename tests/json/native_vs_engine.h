@@ -51,39 +51,40 @@ inline const std::vector<Read>& Reads() {
       {"GetText", [](JsonDocument& d, const Text& p) { return d.GetText(p).str(); }},
       {"GetText json", [](JsonDocument& d, const Text& p) { return d.GetText(p, true).str(); }},
       {"GetJson", [](JsonDocument& d, const Text& p) { return d.GetJson(p).str(); }},
-      {"TypeOf", [](JsonDocument& d, const Text& p) {
-         return std::to_string(static_cast<int>(d.TypeOf(p)));
-       }},
+      {"TypeOf", [](JsonDocument& d, const Text& p) { return std::to_string(static_cast<int>(d.TypeOf(p))); }},
       {"Exists", [](JsonDocument& d, const Text& p) { return std::to_string(d.Exists(p)); }},
-      {"ResolvePath", [](JsonDocument& d, const Text& p) {
+      {"ResolvePath",
+       [](JsonDocument& d, const Text& p) {
          Text path = p;
          const bool found = d.ResolvePath(path);
          return std::to_string(found) + path.str();
        }},
       {"Count", [](JsonDocument& d, const Text& p) { return std::to_string(d.Count(p)); }},
-      {"GetNames", [](JsonDocument& d, const Text& p) {
+      {"GetNames",
+       [](JsonDocument& d, const Text& p) {
          TextArray names{"stale"};
          const int n = d.GetNames(names, p);
          return std::to_string(n) + ":" + Joined(names);
        }},
       {"GetNumber", [](JsonDocument& d, const Text& p) { return NumberBits(d.GetNumber(p)); }},
-      {"GetItemText", [](JsonDocument& d, const Text& p) {
+      {"GetItemText",
+       [](JsonDocument& d, const Text& p) {
          std::string out;
          for (int i : {-1, 0, 1, 2, 10}) out += d.GetItemText(i, p).str() + "\x01";
          return out;
        }},
-      {"GetItemText json", [](JsonDocument& d, const Text& p) {
+      {"GetItemText json",
+       [](JsonDocument& d, const Text& p) {
          std::string out;
          for (int i : {-1, 0, 1, 2, 10}) out += d.GetItemText(i, p, true).str() + "\x01";
          return out;
        }},
-      {"GetObject", [](JsonDocument& d, const Text& p) {
+      {"GetObject",
+       [](JsonDocument& d, const Text& p) {
          JsonDocument part = d.GetObject(p);
          return part.ToJson().str() + "\x01" + std::to_string(static_cast<int>(part.TypeOf()));
        }},
-      {"GetItemObject", [](JsonDocument& d, const Text& p) {
-         return d.GetItemObject(1, p).ToJson().str();
-       }},
+      {"GetItemObject", [](JsonDocument& d, const Text& p) { return d.GetItemObject(1, p).ToJson().str(); }},
       {"ToJson", [](JsonDocument& d, const Text&) { return d.ToJson().str(); }},
   };
   return reads;
@@ -100,7 +101,7 @@ struct ReadComparison {
 // read made an engine, so that each read starts native) and on `engineDoc`, which holds the
 // same text loaded by the engine.
 inline std::vector<ReadComparison> CompareReads(const Text& text, bool direct, const Text& path,
-                                            JsonDocument& engineDoc) {
+                                                JsonDocument& engineDoc) {
   std::vector<ReadComparison> results;
   JsonDocument doc;
   bool native = false;

@@ -39,15 +39,12 @@ TEST(ScriptEngine, MemoryIsCappedAndTheHeapSurvivesExhaustion) {
   EXPECT_TRUE(engine->EvalBool("doc.small"));
 }
 
-TEST(ScriptEngine, TooLittleMemoryForAHeapGivesNoEngine) {
-  EXPECT_EQ(ScriptEngine::Create(1024), nullptr);
-}
+TEST(ScriptEngine, TooLittleMemoryForAHeapGivesNoEngine) { EXPECT_EQ(ScriptEngine::Create(1024), nullptr); }
 
 TEST(ScriptEngine, DeepNestingFailsInsteadOfOverflowingTheStack) {
   auto engine = ScriptEngine::Create();
   ASSERT_NE(engine, nullptr);
-  EXPECT_FALSE(engine->LoadJson("doc", std::string(200000, '[') + std::string(200000, ']'), false,
-                                nullptr));
+  EXPECT_FALSE(engine->LoadJson("doc", std::string(200000, '[') + std::string(200000, ']'), false, nullptr));
   std::string deepObject;
   for (int i = 0; i < 100000; ++i) deepObject += "{\"a\":";
   EXPECT_FALSE(engine->LoadJson("doc", deepObject, false, nullptr));
@@ -80,9 +77,9 @@ TEST(ScriptEngine, PlainPathReadsAgreeWithTheCompiler) {
                         R"("o":{"toString":5},"e":"","deep":{"a":[{"b":"c"}]}})"));
   ASSERT_TRUE(doc.Set("set", "back\\slash"));
   auto engine = doc.GetEngine();
-  const char* paths[] = {"da.s", "da.n", "da.f", "da.t", "da.z", "da.l", "da.l[1]", "da.l[01]",
-                         "da.o", "da.e", "da.deep.a[0].b", "da.missing", "da.missing.x",
-                         "da.deep.a[7].b", "data.x", "da.s.length", "da.set", "da.l[1].length"};
+  const char* paths[] = {"da.s",         "da.n",           "da.f",   "da.t",        "da.z",           "da.l",
+                         "da.l[1]",      "da.l[01]",       "da.o",   "da.e",        "da.deep.a[0].b", "da.missing",
+                         "da.missing.x", "da.deep.a[7].b", "data.x", "da.s.length", "da.set",         "da.l[1].length"};
   const char* setups[] = {"", "str_reg.lastIndex = 3", "str_reg = /b/g",
                           "String.prototype.replace = function () { return 'patched'; }"};
   for (const char* setup : setups) {

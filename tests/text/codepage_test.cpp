@@ -21,7 +21,9 @@ TEST(UrlDecode, ReadsEscapesLikeScanfHex) {
       {"%", "%"},
       {"%zz", "%zz"},
       {"%%41", "%A"},
-      {"%4z1", "\x04" "1"},
+      {"%4z1",
+       "\x04"
+       "1"},
       {"%-1", "\xFF"},
       {"% 5", "\x05"},
       {"%+f", "\x0F"},
@@ -47,11 +49,13 @@ TEST(CodePage936, MatchesTheWindowsTable) {
       {"中文", "\xD6\xD0\xCE\xC4"},
       {"€", "\x80"},
       {"　", "\xA1\xA1"},
-      {"한", "?"},          // a Korean syllable the code page lacks
-      {"😀", "?"},          // an emoji: one character, one '?'
-      {"a\xFF" "b", "a?b"},  // invalid UTF-8 becomes U+FFFD, then '?'
+      {"한", "?"},  // a Korean syllable the code page lacks
+      {"😀", "?"},   // an emoji: one character, one '?'
+      {"a\xFF"
+       "b",
+       "a?b"},                                 // invalid UTF-8 becomes U+FFFD, then '?'
       {"\xED\xA0\xBD\xED\xB8\x80", "??????"},  // separately encoded surrogates are invalid UTF-8
-      {"\xE4\xBD", "?"},    // a sequence cut short
+      {"\xE4\xBD", "?"},                       // a sequence cut short
       {"abc", "abc"},
   };
   for (const Case& c : cases) {
@@ -89,7 +93,12 @@ TEST(Utf16, TerminatorsAndZeroUnits) {
   EXPECT_EQ(Utf16UntilZero(B(std::string("A\0", 2)), true).data(), std::string("A\0\0\0", 4));
   EXPECT_EQ(Utf16UntilZero(B("A"), false).size(), 0u);
   EXPECT_EQ(Utf16ToMultiByte(B(std::string("\0\0", 2)), AnsiCodePage).size(), 0u);
-  EXPECT_EQ(Utf16ToText(B(std::string("\x2D\x4E" "A\0", 4)), CodePageUtf8, true), Text("\xE4\xB8\xAD" "A"));
+  EXPECT_EQ(Utf16ToText(B(std::string("\x2D\x4E"
+                                      "A\0",
+                                      4)),
+                        CodePageUtf8, true),
+            Text("\xE4\xB8\xAD"
+                 "A"));
   EXPECT_EQ(Utf16ToText(B(std::string("\x2D\x4E", 2)), CodePageUtf8, false), Text("\xD6\xD0"));
 }
 

@@ -79,8 +79,7 @@ TEST(FindText, StepsOverCharactersAndCountsFromTheWholeText) {
       {"\xD6\xD0x", "X", std::nullopt, true, 3},
   };
   for (const FindCase& c : cases) {
-    EXPECT_EQ(FindText(c.text, c.sought, c.start, c.ignoreCase), c.expected)
-        << c.text << " / " << c.sought;
+    EXPECT_EQ(FindText(c.text, c.sought, c.start, c.ignoreCase), c.expected) << c.text << " / " << c.sought;
   }
 }
 
@@ -157,8 +156,7 @@ TEST(ReplaceText, ReplacesOnCharacterBoundariesWithoutRescanning) {
       {"ab\xD6", "b", "-", std::nullopt, std::nullopt, true, "a-"},  // lone last lead dropped
   };
   for (const ReplaceCase& c : cases) {
-    EXPECT_EQ(ReplaceText(c.text, c.sought, c.replacement, c.start, c.count, c.caseSensitive),
-              Text(c.expected))
+    EXPECT_EQ(ReplaceText(c.text, c.sought, c.replacement, c.start, c.count, c.caseSensitive), Text(c.expected))
         << c.text << " / " << c.sought;
   }
 }
@@ -231,9 +229,19 @@ TEST(Numbers, FormatAsPercentThirteenGWithThreeDigitExponent) {
 
 TEST(Numbers, ReadLikeAtoiAndAtofAfterFullWidthFolding) {
   const std::pair<const char*, int> ints[] = {
-      {"  42abc", 42}, {"-7", -7}, {"abc", 0},   {"\xA3\xB4\xA3\xB2", 42},  // full-width 42
-      {"+3", 3},       {"\t\n9", 9}, {"", 0},    {"\xA3\xAD\xA3\xB5", -5},  // full-width -5
-      {"99999999999", INT32_MAX}, {"-99999999999", INT32_MIN}, {"\xA1\xA1" "8", 8},
+      {"  42abc", 42},
+      {"-7", -7},
+      {"abc", 0},
+      {"\xA3\xB4\xA3\xB2", 42},  // full-width 42
+      {"+3", 3},
+      {"\t\n9", 9},
+      {"", 0},
+      {"\xA3\xAD\xA3\xB5", -5},  // full-width -5
+      {"99999999999", INT32_MAX},
+      {"-99999999999", INT32_MIN},
+      {"\xA1\xA1"
+       "8",
+       8},
   };
   for (const auto& [text, expected] : ints) EXPECT_EQ(TextToInt(text), expected) << text;
 

@@ -23,8 +23,8 @@ class ServiceProcess {
     int out[2];
     if (pipe(out) != 0) throw std::runtime_error("pipe");
     static int serial = 0;
-    errPath_ = testing::TempDir() + "album_service_" + std::to_string(getpid()) + "_" +
-               std::to_string(++serial) + ".err";
+    errPath_ =
+        testing::TempDir() + "album_service_" + std::to_string(getpid()) + "_" + std::to_string(++serial) + ".err";
     // Everything is prepared before the fork: the child only redirects and execs, since a
     // copy of this threaded process may inherit locks that no thread will release.
     std::vector<char*> argv{const_cast<char*>(OMBRIK_ALBUM_SERVICE_EXE)};
@@ -132,9 +132,14 @@ TEST(AlbumServiceProgram, HonoursPortAndOptionsAndRefusesBadOnes) {
   EXPECT_EQ(first.StopWith(SIGTERM), 0);
   EXPECT_EQ(first.Stderr(), "");
 
-  for (const std::vector<std::string>& bad :
-       {std::vector<std::string>{"--port", "x"}, {"--host", "0.0.0.0"}, {"--only", "ftp"}, {"--delay-ms"},
-        {"--frobnicate", "1"}, {"--file-rate", "-1"}, {"--file-delay-ms", "soon"}, {"--answer-delay-ms", "1.5"}}) {
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--port", "x"},
+                                              {"--host", "0.0.0.0"},
+                                              {"--only", "ftp"},
+                                              {"--delay-ms"},
+                                              {"--frobnicate", "1"},
+                                              {"--file-rate", "-1"},
+                                              {"--file-delay-ms", "soon"},
+                                              {"--answer-delay-ms", "1.5"}}) {
     ServiceProcess refused(bad);
     const int status = refused.Wait();
     ASSERT_TRUE(WIFEXITED(status));
@@ -143,8 +148,8 @@ TEST(AlbumServiceProgram, HonoursPortAndOptionsAndRefusesBadOnes) {
 }
 
 TEST(AlbumServiceProgram, DelaysAndPacesAnswersAsAsked) {
-  ServiceProcess service({"--only", "http", "--quiet", "--answer-delay-ms", "300", "--file-delay-ms", "300",
-                          "--file-rate", "32000"});
+  ServiceProcess service(
+      {"--only", "http", "--quiet", "--answer-delay-ms", "300", "--file-delay-ms", "300", "--file-rate", "32000"});
   httplib::Client client(service.ReadLine());
   // Lower bounds only: a busy machine may be slower, never faster.
   const auto timed = [&](const char* target, std::chrono::milliseconds atLeast) {

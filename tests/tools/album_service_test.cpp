@@ -34,9 +34,7 @@ std::unique_ptr<httplib::Client> ClientFor(const AlbumService& service) {
   return client;
 }
 
-std::string Tone(const std::string& album, int n, int version = 0) {
-  return MakeWavTone(ToneFor(album, n, version));
-}
+std::string Tone(const std::string& album, int n, int version = 0) { return MakeWavTone(ToneFor(album, n, version)); }
 
 class BothSchemes : public testing::TestWithParam<Scheme> {};
 
@@ -77,7 +75,8 @@ TEST_P(BothSchemes, FaultModesNeverGiveAClientAWholeFile) {
   // A cut file fails as a whole, and its second half comes as a range.
   EXPECT_FALSE(client->Get("/fault/cut/6000105/1.wav"));
   const std::string cutTone = Tone("6000105", 1);
-  const auto rest = client->Get("/fault/cut/6000105/1.wav", {{"Range", "bytes=" + std::to_string(cutTone.size() / 2) + "-"}});
+  const auto rest =
+      client->Get("/fault/cut/6000105/1.wav", {{"Range", "bytes=" + std::to_string(cutTone.size() / 2) + "-"}});
   ASSERT_TRUE(rest);
   EXPECT_EQ(rest->status, 206);
   EXPECT_EQ(rest->body, cutTone.substr(cutTone.size() / 2));
@@ -278,10 +277,12 @@ TEST(AlbumServiceLog, RecordsEveryRequestInOrder) {
 TEST(AlbumServiceStop, EndsStallsAndDelaysAtOnce) {
   // Both waits are far longer than the test may take; Stop must cut them short.
   AlbumService service({.scheme = Scheme::Http, .slowAlbumDelay = 600s, .stallFor = 600s});
-  auto stalled = std::async(std::launch::async, [&] { return RawGet(service.Port(), "/fault/stall/6000099/8.wav", 600s); });
+  auto stalled =
+      std::async(std::launch::async, [&] { return RawGet(service.Port(), "/fault/stall/6000099/8.wav", 600s); });
   auto slow = std::async(std::launch::async, [&] {
     return RawGet(service.Port(),
-                  "/m-revision/common/album/queryAlbumTrackRecordsByPage?albumId=3000004&page=1&pageSize=2&asc=true", 600s);
+                  "/m-revision/common/album/queryAlbumTrackRecordsByPage?albumId=3000004&page=1&pageSize=2&asc=true",
+                  600s);
   });
   // Stop only once both requests are being answered (a stall is logged when it starts).
   while (service.Requests().empty() || service.DelayedAnswers() == 0) std::this_thread::sleep_for(10ms);
@@ -367,7 +368,7 @@ TEST(AlbumServiceRanges, ResumeAndRetryModesAnswerEachFetchAsDocumented) {
     bool range;  // asks bytes=<half>- with If-Range: the ETag of the path's previous answer
     int status;
     Body body;
-    int version = 0;  // the tone's version
+    int version = 0;              // the tone's version
     std::string retryAfter = "";  // "date": an HTTP date 1 to 2 s ahead
   };
   struct Case {
@@ -379,7 +380,9 @@ TEST(AlbumServiceRanges, ResumeAndRetryModesAnswerEachFetchAsDocumented) {
       {"cut", 1, {{false, 200, FirstHalf}, {true, 206, Rest}, {false, 200, FirstHalf}}},
       {"no-range", 2, {{false, 200, FirstHalf}, {true, 200, Whole}, {false, 200, Whole}}},
       {"range-416", 3, {{false, 200, FirstHalf}, {true, 416, NoTone}, {false, 200, Whole}}},
-      {"new-etag", 4, {{false, 200, FirstHalf, 1}, {true, 200, Whole, 2}, {true, 200, Whole, 3}, {false, 200, Whole, 4}}},
+      {"new-etag",
+       4,
+       {{false, 200, FirstHalf, 1}, {true, 200, Whole, 2}, {true, 200, Whole, 3}, {false, 200, Whole, 4}}},
       {"bad-range", 5, {{false, 200, FirstHalf}, {true, 206, Whole}, {false, 200, Whole}}},
       {"429", 6, {{false, 429, NoTone, 0, "1"}, {false, 200, Whole}}},
       {"429-date", 7, {{false, 429, NoTone, 0, "date"}, {false, 200, Whole}}},
@@ -404,22 +407,25 @@ TEST(AlbumServiceRanges, ResumeAndRetryModesAnswerEachFetchAsDocumented) {
       ASSERT_EQ(StatusOf(answer), step.status) << answer.head;
 
       const std::string length = std::to_string(tone.size());
-      const std::map<Body, std::string> bodies{{FirstHalf, tone.substr(0, half)}, {Rest, tone.substr(half)}, {Whole, tone}};
+      const std::map<Body, std::string> bodies{
+          {FirstHalf, tone.substr(0, half)}, {Rest, tone.substr(half)}, {Whole, tone}};
       if (step.body == NoTone) {
         EXPECT_EQ(answer.body.find("RIFF"), std::string::npos);
       } else {
         EXPECT_EQ(answer.body, bodies.at(step.body));
         // A cut answer still announces the whole file.
-        EXPECT_EQ(HeaderOf(answer, "Content-Length"), std::to_string(step.body == Rest ? tone.size() - half : tone.size()));
+        EXPECT_EQ(HeaderOf(answer, "Content-Length"),
+                  std::to_string(step.body == Rest ? tone.size() - half : tone.size()));
         etag = HeaderOf(answer, "ETag");
         EXPECT_FALSE(etag.empty());
         etags.insert(etag);
         dates.insert(HeaderOf(answer, "Last-Modified"));
       }
-      const std::string contentRange = step.status == 416 ? "bytes */" + length
-                                       : step.status != 206 ? ""
-                                       : step.body == Rest  ? "bytes " + std::to_string(half) + "-" + std::to_string(tone.size() - 1) + "/" + length
-                                                            : "bytes 0-" + std::to_string(tone.size() - 1) + "/" + length;
+      const std::string contentRange =
+          step.status == 416   ? "bytes */" + length
+          : step.status != 206 ? ""
+          : step.body == Rest  ? "bytes " + std::to_string(half) + "-" + std::to_string(tone.size() - 1) + "/" + length
+                               : "bytes 0-" + std::to_string(tone.size() - 1) + "/" + length;
       EXPECT_EQ(HeaderOf(answer, "Content-Range"), contentRange);
 
       const std::string retryAfter = HeaderOf(answer, "Retry-After");
@@ -459,7 +465,8 @@ TEST(AlbumServiceRanges, OlderFaultModesIgnoreRangeAndSendNoValidator) {
   AlbumService service({.scheme = Scheme::Http});
   for (const char* mode : {"drop", "short", "changing"}) {
     SCOPED_TRACE(mode);
-    const Wire answer = RawGet(service.Port(), std::string{"/fault/"} + mode + "/6000099/1.wav", 1s, {"Range: bytes=100-"});
+    const Wire answer =
+        RawGet(service.Port(), std::string{"/fault/"} + mode + "/6000099/1.wav", 1s, {"Range: bytes=100-"});
     EXPECT_EQ(StatusOf(answer), 200);
     EXPECT_TRUE(answer.body.starts_with("RIFF"));
     EXPECT_EQ(HeaderOf(answer, "ETag"), "");

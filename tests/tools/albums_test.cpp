@@ -36,7 +36,7 @@ TEST(AlbumPages, PagesHoldTheAskedSliceOfTheAlbum) {
     int firstTrack;  // n of the first play address; 0 when the page is empty
   };
   const Case cases[] = {
-      {"1000250", "1", "2", "true", "250", 2, 1},      // the probe
+      {"1000250", "1", "2", "true", "250", 2, 1},  // the probe
       {"1000250", "1", "100", "true", "250", 100, 1},
       {"1000250", "3", "100", "true", "250", 50, 201},
       {"1000250", "4", "100", "true", "250", 0, 0},
@@ -85,8 +85,9 @@ TEST(AlbumPages, UnknownAlbumsAndBrokenPagesCarryNoTotal) {
 
 TEST(AlbumPages, MalformedQueriesAreRefused) {
   const PageRequest bad[] = {
-      {"", "1", "2", "true"},       {"1000005", "", "2", "true"},    {"1000005", "0", "2", "true"},
-      {"1000005", "-1", "2", "true"}, {"1000005", "1.5", "2", "true"}, {"1000005", "1", "x", "true"},
+      {"", "1", "2", "true"},           {"1000005", "", "2", "true"},
+      {"1000005", "0", "2", "true"},    {"1000005", "-1", "2", "true"},
+      {"1000005", "1.5", "2", "true"},  {"1000005", "1", "x", "true"},
       {"1000005", "1", "1001", "true"}, {"1000005", "99999999999999999999", "2", "true"},
   };
   for (const PageRequest& request : bad) {
@@ -103,8 +104,9 @@ TEST(AlbumPages, AwkwardTitlesAreEscapedOnlyWhereJsonNeedsIt) {
   const Answer answer = AnswerPage({"2000001", "1", "100", "true"}, kOrigin);
   EXPECT_NE(answer.body.find(R"("title":"他说\"你好\"")"), std::string::npos);
   EXPECT_NE(answer.body.find(R"("title":"上/下：A\\B*C?D<E>F|G")"), std::string::npos);
-  const std::vector<std::string> expected{"A+B 混音版", "100%纯音乐",  "%41%42", "他说\"你好\"",
-                                          "한국어 노래", "🎵 音符之歌", "上/下：A\\B*C?D<E>F|G", "春　天"};
+  const std::vector<std::string> expected{
+      "A+B 混音版", "100%纯音乐", "%41%42", "他说\"你好\"", "한국어 노래", "🎵 音符之歌", "上/下：A\\B*C?D<E>F|G",
+      "春　天"};
   EXPECT_EQ(StringMembers(answer.body, "title"), expected);
   EXPECT_EQ(StringMembers(AnswerPage({"2000002", "1", "100", "true"}, kOrigin).body, "title")[0], "%22引号%22");
 }

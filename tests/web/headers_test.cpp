@@ -82,8 +82,7 @@ TEST(HeadersTest, CompleteHeaderBlockAddsOnlyWhatIsMissing) {
        "User-Agent: X\r\nAccept: text/html\r\nReferer: http://h/p\r\nAccept-Language: zh-cn"},
       // Presence is a substring test: a value mentioning "referer:" counts, and so does a
       // longer name ending in "Accept:".
-      {"X-Note: see REFERER: here", 0,
-       "X-Note: see REFERER: here\r\nAccept: */*\r\nAccept-Language: zh-cn"},
+      {"X-Note: see REFERER: here", 0, "X-Note: see REFERER: here\r\nAccept: */*\r\nAccept-Language: zh-cn"},
       {"X-Accept: 1", 0, "X-Accept: 1\r\nReferer: http://h/p\r\nAccept-Language: zh-cn"},
       {"Accept-Language: en", 0, "Accept-Language: en\r\nAccept: */*\r\nReferer: http://h/p"},
       {"content-type: text/plain", 1,

@@ -44,7 +44,6 @@ std::string FindProgram(const std::string& name) {
 
 }  // namespace
 
-
 ProxyProcess::~ProxyProcess() {
   if (pid_ > 0) {
     ::kill(pid_, SIGTERM);

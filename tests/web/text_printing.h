@@ -11,18 +11,17 @@ namespace ombrik {
 inline std::string EscapeForTest(const std::string& s) {
   std::string out;
   for (char c : s) {
-    if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n";
-    else out += c;
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else
+      out += c;
   }
   return out;
 }
 
-inline void PrintTo(const Text& text, std::ostream* os) {
-  *os << '\'' << EscapeForTest(TextToUtf8(text)) << '\'';
-}
-inline void PrintTo(const Bytes& bytes, std::ostream* os) {
-  *os << "bytes '" << EscapeForTest(bytes.data()) << '\'';
-}
+inline void PrintTo(const Text& text, std::ostream* os) { *os << '\'' << EscapeForTest(TextToUtf8(text)) << '\''; }
+inline void PrintTo(const Bytes& bytes, std::ostream* os) { *os << "bytes '" << EscapeForTest(bytes.data()) << '\''; }
 
 }  // namespace ombrik

@@ -65,8 +65,7 @@ TEST_F(TransferTest, OnlyHttpAndHttpsAreEverRead) {
   for (const char* target : {"file:///etc/hostname", "ftp://127.0.0.1:1/x", "gopher://x/"}) {
     SCOPED_TRACE(target);
     WireServer server([&](const WireRequest&) {
-      return WireReply{
-          HttpResponse(302, "Found", {std::string("Location: ") + target}, "redirect body")};
+      return WireReply{HttpResponse(302, "Found", {std::string("Location: ") + target}, "redirect body")};
     });
     Transfer transfer;
     curl_easy_setopt(transfer.handle(), CURLOPT_URL, server.Url("/r").c_str());
@@ -90,9 +89,7 @@ TEST_F(TransferTest, HandshakeThatNeverEndsHitsTheConnectTimeout) {
 }
 
 TEST_F(TransferTest, CancelEndsAWaitingTransfer) {
-  WireServer server([](const WireRequest&) {
-    return WireReply{HttpResponse(200, "OK", {}, "never"), 0};
-  });
+  WireServer server([](const WireRequest&) { return WireReply{HttpResponse(200, "OK", {}, "never"), 0}; });
   // The window's hook runs while the transfer waits; a cancel asked for there ends it.
   SetNetworkWaitHook([] { RequestNetworkCancel(); });
   Transfer transfer;

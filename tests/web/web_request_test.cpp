@@ -45,9 +45,7 @@ class WebRequestTest : public ::testing::Test {
 };
 
 // Answers 200 "ok", without a body for HEAD.
-WireReply Ok(const WireRequest& r) {
-  return {HttpResponse(200, "OK", {}, "ok", r.method != "HEAD")};
-}
+WireReply Ok(const WireRequest& r) { return {HttpResponse(200, "OK", {}, "ok", r.method != "HEAD")}; }
 
 TEST_F(WebRequestTest, DefaultGetSendsTheDefaultBlockLineForLine) {
   WireServer server;
@@ -126,16 +124,11 @@ TEST_F(WebRequestTest, EightVerbsAndTheirBodies) {
     const char* contentType;
   };
   const Case cases[] = {
-      {0, "GET", false, ""},
-      {1, "POST", true, "application/x-www-form-urlencoded"},
-      {2, "HEAD", true, ""},
-      {3, "PUT", true, ""},
-      {4, "OPTIONS", true, ""},
-      {5, "DELETE", true, ""},
-      {6, "TRACE", true, ""},
-      {7, "CONNECT", true, ""},
-      {8, "GET", false, ""},
-      {-1, "GET", false, ""},
+      {0, "GET", false, ""},    {1, "POST", true, "application/x-www-form-urlencoded"},
+      {2, "HEAD", true, ""},    {3, "PUT", true, ""},
+      {4, "OPTIONS", true, ""}, {5, "DELETE", true, ""},
+      {6, "TRACE", true, ""},   {7, "CONNECT", true, ""},
+      {8, "GET", false, ""},    {-1, "GET", false, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.method);
@@ -257,8 +250,7 @@ TEST_F(WebRequestTest, RedirectsFollowedOrHandedBack) {
     WebRequestParams stay;
     stay.noRedirect = true;
     EXPECT_EQ(Str(WebRequest(Text(server.Url(c.path)), stay)), c.redirectBody);
-    EXPECT_TRUE(TextStartsWith(stay.returnedHeaders,
-                               Text("HTTP/1.1 " + std::to_string(c.status))));
+    EXPECT_TRUE(TextStartsWith(stay.returnedHeaders, Text("HTTP/1.1 " + std::to_string(c.status))));
     EXPECT_NE(FindText(stay.returnedHeaders, "\r\nLocation: /final\r\n"), -1);
     EXPECT_EQ(server.Last().target, c.path);
   }
@@ -269,15 +261,12 @@ TEST_F(WebRequestTest, RedirectsCrossFromHttpToHttpsAndBack) {
   SelfSignedCertificate certificate;
   LoopbackServer secure(certificate);
   const std::string back = end.Url("/end");
-  secure.server().Get("/secure", [&](const httplib::Request&, httplib::Response& res) {
-    res.set_redirect(back, 302);
-  });
+  secure.server().Get("/secure", [&](const httplib::Request&, httplib::Response& res) { res.set_redirect(back, 302); });
   secure.Start();
   LoopbackServer plain;
   const std::string toSecure = secure.BaseUrl() + "/secure";
-  plain.server().Get("/start", [&](const httplib::Request&, httplib::Response& res) {
-    res.set_redirect(toSecure, 302);
-  });
+  plain.server().Get("/start",
+                     [&](const httplib::Request&, httplib::Response& res) { res.set_redirect(toSecure, 302); });
   plain.Start();
 
   WebRequestParams params;
@@ -342,9 +331,8 @@ TEST_F(WebRequestTest, ThreeProxyFormsCarryRequests) {
   WireServer plain;
   SelfSignedCertificate certificate;
   LoopbackServer secure(certificate);
-  secure.server().Get("/tunnel", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content("through", "text/plain");
-  });
+  secure.server().Get(
+      "/tunnel", [](const httplib::Request&, httplib::Response& res) { res.set_content("through", "text/plain"); });
   secure.Start();
   const std::string closed = "127.0.0.1:" + std::to_string(testing::FreeLoopbackPort());
 
@@ -383,8 +371,8 @@ TEST_F(WebRequestTest, ThreeProxyFormsCarryRequests) {
 
 TEST_F(WebRequestTest, FailuresGiveAnEmptyBodyAndBlankHeaders) {
   const std::string closed = "http://127.0.0.1:" + std::to_string(testing::FreeLoopbackPort());
-  for (const std::string& url : {closed + "/x", std::string("http://nothing.invalid/x"),
-                                std::string("http://a b/x"), std::string("http://h:70000/")}) {
+  for (const std::string& url : {closed + "/x", std::string("http://nothing.invalid/x"), std::string("http://a b/x"),
+                                 std::string("http://h:70000/")}) {
     SCOPED_TRACE(url);
     WebRequestParams params;
     params.method = 1;
@@ -439,9 +427,8 @@ TEST_F(WebRequestTest, NoHostLeavesEveryOutputAlone) {
 }
 
 TEST_F(WebRequestTest, EmptyBodyStillGivesHeadersAndCookies) {
-  WireServer server([](const WireRequest&) {
-    return WireReply{HttpResponse(200, "OK", {"Set-Cookie: k=v; path=/nobody"}, "")};
-  });
+  WireServer server(
+      [](const WireRequest&) { return WireReply{HttpResponse(200, "OK", {"Set-Cookie: k=v; path=/nobody"}, "")}; });
   WebRequestParams params;
   EXPECT_TRUE(WebRequest(Text(server.Url("/nobody")), params).empty());
   EXPECT_TRUE(TextStartsWith(params.returnedHeaders, "HTTP/1.1 200 OK\r\n"));
@@ -451,10 +438,10 @@ TEST_F(WebRequestTest, EmptyBodyStillGivesHeadersAndCookies) {
 TEST_F(WebRequestTest, HeaderBlockAbove4999BytesIsBlanked) {
   // Pads a response so that its header block is exactly `size` bytes.
   auto blockOf = [](std::size_t size) {
-    const std::string fixed = "HTTP/1.1 200 OK\r\nX-Pad: \r\nSet-Cookie: big=1; path=/big\r\n"
-                              "Content-Length: 4\r\n\r\n";
-    return HttpResponse(200, "OK", {"X-Pad: " + std::string(size - fixed.size(), 'p'),
-                                    "Set-Cookie: big=1; path=/big"},
+    const std::string fixed =
+        "HTTP/1.1 200 OK\r\nX-Pad: \r\nSet-Cookie: big=1; path=/big\r\n"
+        "Content-Length: 4\r\n\r\n";
+    return HttpResponse(200, "OK", {"X-Pad: " + std::string(size - fixed.size(), 'p'), "Set-Cookie: big=1; path=/big"},
                         "body");
   };
   struct Case {
@@ -484,8 +471,8 @@ TEST_F(WebRequestTest, StalledAnswerEndsAfterTheStallTime) {
     const char* body;
     bool headers;
   };
-  for (const Case& c : {Case{"before any byte", 0, "", false},
-                        Case{"inside the body", reply.size() - 5, "partial", true}}) {
+  for (const Case& c :
+       {Case{"before any byte", 0, "", false}, Case{"inside the body", reply.size() - 5, "partial", true}}) {
     SCOPED_TRACE(c.name);
     WireServer server([&](const WireRequest&) { return WireReply{reply, c.stallAfter}; });
     WebRequestParams params = Impatient();

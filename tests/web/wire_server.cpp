@@ -77,9 +77,8 @@ bool WireRequest::HasHeader(const std::string& name) const {
   return false;
 }
 
-std::string HttpResponse(int status, const std::string& reason,
-                         const std::vector<std::string>& headers, const std::string& body,
-                         bool withBody) {
+std::string HttpResponse(int status, const std::string& reason, const std::vector<std::string>& headers,
+                         const std::string& body, bool withBody) {
   std::string out = "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\n";
   for (const auto& h : headers) out += h + "\r\n";
   out += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
@@ -89,9 +88,7 @@ std::string HttpResponse(int status, const std::string& reason,
 
 WireServer::WireServer(Responder responder) : responder_(std::move(responder)) {
   if (!responder_) {
-    responder_ = [](const WireRequest& r) {
-      return WireReply{HttpResponse(200, "OK", {}, "ok", r.method != "HEAD")};
-    };
+    responder_ = [](const WireRequest& r) { return WireReply{HttpResponse(200, "OK", {}, "ok", r.method != "HEAD")}; };
   }
   listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
   int one = 1;
@@ -100,8 +97,7 @@ WireServer::WireServer(Responder responder) : responder_(std::move(responder)) {
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = 0;
-  if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      ::listen(listenFd_, 16) != 0) {
+  if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listenFd_, 16) != 0) {
     throw std::runtime_error("wire server: cannot listen on loopback");
   }
   socklen_t len = sizeof addr;

@@ -38,9 +38,8 @@ struct WireReply {
 };
 
 // A complete response with Content-Length; for HEAD requests pass withBody = false.
-std::string HttpResponse(int status, const std::string& reason,
-                         const std::vector<std::string>& headers, const std::string& body,
-                         bool withBody = true);
+std::string HttpResponse(int status, const std::string& reason, const std::vector<std::string>& headers,
+                         const std::string& body, bool withBody = true);
 
 class WireServer {
  public:

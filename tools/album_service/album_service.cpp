@@ -227,8 +227,8 @@ struct AlbumService::State {
 
   // Sends bytes[from, from + count) as a body announced as `announced` bytes; sending fewer
   // than announced makes the server close the connection short of the length.
-  void SendBody(httplib::Response& res, std::shared_ptr<const std::string> bytes, std::size_t from,
-                std::size_t count, std::size_t announced, const char* type) {
+  void SendBody(httplib::Response& res, std::shared_ptr<const std::string> bytes, std::size_t from, std::size_t count,
+                std::size_t announced, const char* type) {
     if (announced == 0) {  // httplib takes a provider of length 0 for one of unknown length
       res.set_content(std::string{}, type);
       return;
@@ -288,8 +288,7 @@ void AlbumService::State::Install() {
   });
   // Runs once the status is decided and before anything is sent, so a stalled answer is
   // already in the log.
-  server->set_post_routing_handler(
-      [this](const httplib::Request& req, httplib::Response& res) { Record(req, res); });
+  server->set_post_routing_handler([this](const httplib::Request& req, httplib::Response& res) { Record(req, res); });
   server->Get(kPagePath, [this](const httplib::Request& req, httplib::Response& res) { AnswerPage(req, res); });
   server->Get(R"(/(audio|fault/[a-z0-9-]+)/(\d{1,9})/(\d{1,6})\.([A-Za-z0-9]+))",
               [this](const httplib::Request& req, httplib::Response& res) { AnswerFile(req, res); });
@@ -380,8 +379,7 @@ void AlbumService::State::ServeWithMode(FileMode mode, const httplib::Request& r
       SendWhole(res, 200, wav, kWavType);
       return;
     case FileMode::Redirect:
-      res.set_redirect(PlayOrigin() + "/audio/" + albumId + "/" + std::to_string(n) + "." +
-                           std::string{req.matches[4]},
+      res.set_redirect(PlayOrigin() + "/audio/" + albumId + "/" + std::to_string(n) + "." + std::string{req.matches[4]},
                        302);
       return;
     case FileMode::NotFound:
@@ -411,11 +409,10 @@ void AlbumService::State::ServeWithMode(FileMode mode, const httplib::Request& r
     }
     case FileMode::Stall:
       res.status = 200;
-      res.set_content_provider(wav->size(), kWavType,
-                               [this](std::size_t, std::size_t, httplib::DataSink&) {
-                                 Wait(options.stallFor);
-                                 return false;
-                               });
+      res.set_content_provider(wav->size(), kWavType, [this](std::size_t, std::size_t, httplib::DataSink&) {
+        Wait(options.stallFor);
+        return false;
+      });
       return;
     case FileMode::Cut:
       ServeRanged(req, res, wav, 0, true);
@@ -437,7 +434,8 @@ void AlbumService::State::ServeWithMode(FileMode mode, const httplib::Request& r
         SendUnsatisfiable(res, wav->size());
       } else if (mode == FileMode::BadRange && asksRange) {
         // The whole file, labelled as such: it fits no range that starts past byte 0.
-        res.set_header("Content-Range", "bytes 0-" + std::to_string(wav->size() - 1) + "/" + std::to_string(wav->size()));
+        res.set_header("Content-Range",
+                       "bytes 0-" + std::to_string(wav->size() - 1) + "/" + std::to_string(wav->size()));
         SendWhole(res, 206, wav, kWavType);
       } else {
         SendWhole(res, 200, wav, kWavType);

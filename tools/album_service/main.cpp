@@ -11,11 +11,11 @@
 #include <charconv>
 #include <cstdio>
 #include <fstream>
-#include <stdexcept>
 #include <iostream>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -91,8 +91,8 @@ std::optional<std::string> ParseArguments(const std::vector<std::string_view>& a
       config.https = value == "https";
     } else if ((flag == "--port" || flag == "--https-port") && (n = number(65535))) {
       (flag == "--port" ? config.httpPort : config.httpsPort) = *n;
-    } else if ((flag == "--delay-ms" || flag == "--answer-delay-ms" || flag == "--slow-ms" ||
-                flag == "--stall-ms" || flag == "--file-delay-ms") &&
+    } else if ((flag == "--delay-ms" || flag == "--answer-delay-ms" || flag == "--slow-ms" || flag == "--stall-ms" ||
+                flag == "--file-delay-ms") &&
                (n = number(86'400'000))) {
       auto& target = flag == "--slow-ms"         ? config.base.slowAlbumDelay
                      : flag == "--stall-ms"      ? config.base.stallFor

@@ -25,9 +25,9 @@ std::string MakeWavTone(const ToneSpec& tone) {
   wav += "RIFF";
   PutLe(wav, 36 + dataBytes, 4);
   wav += "WAVEfmt ";
-  PutLe(wav, 16, 4);        // fmt chunk size
-  PutLe(wav, 1, 2);         // PCM
-  PutLe(wav, 1, 2);         // mono
+  PutLe(wav, 16, 4);  // fmt chunk size
+  PutLe(wav, 1, 2);   // PCM
+  PutLe(wav, 1, 2);   // mono
   PutLe(wav, rate, 4);
   PutLe(wav, rate * 2, 4);  // byte rate
   PutLe(wav, 2, 2);         // block align
@@ -38,8 +38,7 @@ std::string MakeWavTone(const ToneSpec& tone) {
   const double fade = tone.sampleRate / 50.0;  // 20 ms
   for (std::uint32_t i = 0; i < sampleCount; ++i) {
     const double envelope = std::min({1.0, i / fade, (sampleCount - 1 - i) / fade});
-    const double value =
-        0.5 * envelope * std::sin(2.0 * std::numbers::pi * tone.frequencyHz * i / tone.sampleRate);
+    const double value = 0.5 * envelope * std::sin(2.0 * std::numbers::pi * tone.frequencyHz * i / tone.sampleRate);
     const auto sample = static_cast<std::int16_t>(std::lround(value * 32767.0));
     PutLe(wav, static_cast<std::uint16_t>(sample), 2);
   }

@@ -18,13 +18,10 @@ void ShortKeepAlive(httplib::Server& server) { server.set_keep_alive_timeout(1);
 
 }  // namespace
 
-LoopbackServer::LoopbackServer() : server_(std::make_unique<httplib::Server>()) {
-  ShortKeepAlive(*server_);
-}
+LoopbackServer::LoopbackServer() : server_(std::make_unique<httplib::Server>()) { ShortKeepAlive(*server_); }
 
 LoopbackServer::LoopbackServer(const SelfSignedCertificate& certificate)
-    : server_(std::make_unique<httplib::SSLServer>(certificate.certificate(), certificate.key())),
-      tls_(true) {
+    : server_(std::make_unique<httplib::SSLServer>(certificate.certificate(), certificate.key())), tls_(true) {
   if (!server_->is_valid()) throw std::runtime_error("TLS server rejected the certificate");
   ShortKeepAlive(*server_);
 }

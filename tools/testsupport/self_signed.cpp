@@ -49,17 +49,13 @@ SelfSignedCertificate::SelfSignedCertificate(const CertificateOptions& options)
   Check(X509_set_version(cert, 2) == 1, "version");
   // Distinct serials, so a client that caches sessions never mixes two test certificates.
   std::random_device rd;
-  Check(ASN1_INTEGER_set(X509_get_serialNumber(cert), static_cast<long>(rd() & 0x7fffffff)) == 1,
-        "serial");
-  Check(X509_gmtime_adj(X509_getm_notBefore(cert), options.notBefore.count()) != nullptr,
-        "not before");
-  Check(X509_gmtime_adj(X509_getm_notAfter(cert), options.notAfter.count()) != nullptr,
-        "not after");
+  Check(ASN1_INTEGER_set(X509_get_serialNumber(cert), static_cast<long>(rd() & 0x7fffffff)) == 1, "serial");
+  Check(X509_gmtime_adj(X509_getm_notBefore(cert), options.notBefore.count()) != nullptr, "not before");
+  Check(X509_gmtime_adj(X509_getm_notAfter(cert), options.notAfter.count()) != nullptr, "not after");
 
   X509_NAME* name = X509_get_subject_name(cert);
   Check(X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
-                                   reinterpret_cast<const unsigned char*>(options.commonName.c_str()),
-                                   -1, -1, 0) == 1,
+                                   reinterpret_cast<const unsigned char*>(options.commonName.c_str()), -1, -1, 0) == 1,
         "common name");
   Check(X509_set_issuer_name(cert, name) == 1, "issuer");
   AddAltNames(cert, options);
@@ -75,9 +71,7 @@ std::string SelfSignedCertificate::CertificatePem() const {
 
 std::string SelfSignedCertificate::KeyPem() const {
   std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
-  Check(bio && PEM_write_bio_PrivateKey(bio.get(), key_.get(), nullptr, nullptr, 0, nullptr,
-                                        nullptr) == 1,
-        "key PEM");
+  Check(bio && PEM_write_bio_PrivateKey(bio.get(), key_.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1, "key PEM");
   return BioToString(bio.get());
 }
 
