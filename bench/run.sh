@@ -9,10 +9,11 @@
 # Builds in release mode (build-bench/), starts the loopback album service (HTTPS) and nginx
 # (HTTP, a temporary configuration) serving generated files, with the album service's play
 # addresses pointing at nginx; runs each benchmark and its reference alternately; prints the
-# table and writes it to bench/RESULTS.md. nginx has two servers: one at full speed, and one
+# table and writes it to bench/RESULTS.md. nginx has three servers: one at full speed, one
 # that sends each answer at 2 MiB/s (48 x 2 MiB tracks, for concurrent downloads) and logs the
-# body bytes it sends (for the resumed file). A second album service points its play
-# addresses at the limited server. The generated files (1 GiB + 500 x 256 KiB + 48 x 2 MiB)
+# body bytes it sends (for the resumed file), and one that serves saved page answers. A second
+# album service points its play addresses at the limited server; a third delays every page
+# answer by 20 ms. The generated files (1 GiB + 500 x 256 KiB + 48 x 2 MiB)
 # are kept in build-bench/bench-data for later runs; OMBRIK_BENCH_DATA names another place.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -55,7 +56,7 @@ if [ ! -f "$data/audio/1000500/500.wav" ]; then
 fi
 chmod -R a+rX "$data"
 
-# ---- nginx on two free loopback ports ------------------------------------------------------
+# ---- nginx on three free loopback ports ----------------------------------------------------
 # PORT: every file at full speed. PORT+1 ("limited"): the 48 tracks of the concurrent
 # benchmark (its own root, $data/limited) at 2 MiB/s per answer, as a slow link gives each
 # connection, and the 1 GiB file at full speed for its first half, then slowly, so that the
@@ -64,11 +65,13 @@ chmod -R a+rX "$data"
 # second's worth at once. At "2m" a 2 MiB track would go out in one burst in ~3 ms and no
 # connection would ever wait; "1m" sends 1 MiB at once and the second MiB one second later,
 # so each 2 MiB track takes 1.0 s on its connection, as on a link of 2 MiB/s.
+# PORT+2 ("pages"): the album service's page answers, saved once as files ($tmp/pages), so
+# that a listing over it costs neither TLS nor the service's work and the client's CPU shows.
 port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 mkdir -p "$tmp/nginx/logs"
 nginx_port=
-for port in $(seq 18480 2 18580); do
-  port_free "$port" && port_free "$((port + 1))" || continue
+for port in $(seq 18480 3 18580); do
+  port_free "$port" && port_free "$((port + 1))" && port_free "$((port + 2))" || continue
   cat >"$tmp/nginx/nginx.conf" <<EOF
 daemon off;
 worker_processes 1;
@@ -105,12 +108,23 @@ http {
       limit_rate 4m;
     }
   }
+  server {
+    listen 127.0.0.1:$((port + 2));
+    root $tmp;
+    location / {
+      default_type application/json;
+      try_files /pages/\$arg_albumId-\$arg_page-\$arg_pageSize.json =404;
+    }
+  }
 }
 EOF
   nginx -p "$tmp/nginx" -c "$tmp/nginx/nginx.conf" -e "$tmp/nginx/logs/error.log" 2>>"$tmp/nginx/logs/start.log" &
   nginx_pid=$!
   for _ in $(seq 50); do
-    if ! port_free "$port" && ! port_free "$((port + 1))"; then nginx_port=$port; break; fi
+    if ! port_free "$port" && ! port_free "$((port + 1))" && ! port_free "$((port + 2))"; then
+      nginx_port=$port
+      break
+    fi
     kill -0 "$nginx_pid" 2>/dev/null || break
     sleep 0.1
   done
@@ -120,12 +134,13 @@ done
 [ -n "$nginx_port" ] || { echo "bench: nginx did not start" >&2; cat "$tmp/nginx/logs/"* >&2; exit 1; }
 files=http://127.0.0.1:$nginx_port
 limited=http://127.0.0.1:$((nginx_port + 1))
-echo "bench: nginx at $files, limited at $limited"
+pages=http://127.0.0.1:$((nginx_port + 2))
+echo "bench: nginx at $files, limited at $limited, pages at $pages"
 
 # ---- the album services (HTTPS), play addresses on nginx ------------------------------------
-# start_service VARIABLE PLAY_ORIGIN NAME: sets VARIABLE to the service's origin.
+# start_service VARIABLE PLAY_ORIGIN NAME [OPTION...]: sets VARIABLE to the service's origin.
 start_service() {
-  "$service" --only https --play-origin "$2" --cert-out "$tmp/$3.pem" >"$tmp/$3.out" 2>"$tmp/$3.log" &
+  "$service" --only https --play-origin "$2" --cert-out "$tmp/$3.pem" "${@:4}" >"$tmp/$3.out" 2>"$tmp/$3.log" &
   pids+=("$!")
   for _ in $(seq 100); do [ -s "$tmp/$3.out" ] && break; sleep 0.05; done
   local origin
@@ -135,28 +150,59 @@ start_service() {
 }
 start_service api "$files" service
 start_service limited_api "$limited" limited-service
-echo "bench: album service at $api; with play addresses on the limited server at $limited_api"
+start_service delayed_api "$files" delayed-service --answer-delay-ms 20
+echo "bench: album service at $api; with play addresses on the limited server at $limited_api;" \
+  "delaying every page answer 20 ms at $delayed_api"
 export OMBRIK_API_ORIGIN=$api
-# Ombrik checks certificates: it trusts the two services' own, as a bundle.
-cat "$tmp/service.pem" "$tmp/limited-service.pem" >"$tmp/ca.pem"
+# Ombrik checks certificates: it trusts the services' own, as a bundle; so does curl.
+cat "$tmp/service.pem" "$tmp/limited-service.pem" "$tmp/delayed-service.pem" >"$tmp/ca.pem"
 export OMBRIK_CA_FILE=$tmp/ca.pem
 
 out=$tmp/out
 clean_out="rm -rf $out && mkdir -p $out"
 
-# The page requests of one run, taken from the service's log, become the reference's URL list.
-page_requests() { grep -c '^GET /m-revision/' "$tmp/service.log" || true; }
-before=$(page_requests)
-"$cli" list 1010000 -q >"$tmp/list.txt"
-after=$(page_requests)
-extract_requests=$((after - before))
+# The page requests of one listing, taken from the service's log, become the reference's URL
+# list: page_paths ALBUM OUTPUT lists the album and writes the request paths, one a line.
+page_paths() {
+  local before after
+  before=$(wc -l <"$tmp/service.log")
+  "$cli" list "$1" -q >"$2.list"
+  after=$(wc -l <"$tmp/service.log")
+  sed -n "$((before + 1)),${after}p" "$tmp/service.log" | awk '$1 == "GET" && $2 ~ /^\/m-revision\// { print $2 }' >"$2"
+}
+# curl_config ORIGIN PATHS: a curl configuration that fetches each path from ORIGIN.
+curl_config() { awk -v o="$1" '{ print "url = \"" o $0 "\"\noutput = \"/dev/null\"" }' "$2"; }
+page_paths 1010000 "$tmp/extract.paths"
+cp "$tmp/extract.paths.list" "$tmp/list.txt"
+extract_requests=$(wc -l <"$tmp/extract.paths")
 rows=$(wc -l <"$tmp/list.txt")
-sed -n "$((before + 1)),${after}p" "$tmp/service.log" | grep '^GET /m-revision/' |
-  awk -v o="$api" '{ print "url = \"" o $2 "\"\noutput = \"/dev/null\"" }' >"$tmp/extract.curl"
+curl_config "$api" "$tmp/extract.paths" >"$tmp/extract.curl"
+curl_config "$delayed_api" "$tmp/extract.paths" >"$tmp/delayed.curl"
+curl_config "$pages" "$tmp/extract.paths" >"$tmp/pages.curl"
+# The same answers as files for nginx, named by the query as its try_files expects; the
+# listing over them must give the same rows.
+mkdir -p "$tmp/pages"
+while read -r path; do
+  query=${path#*\?}
+  declare -A arg=()
+  for pair in ${query//&/ }; do arg[${pair%%=*}]=${pair#*=}; done
+  curl -sf --cacert "$tmp/ca.pem" -o "$tmp/pages/${arg[albumId]}-${arg[page]}-${arg[pageSize]}.json" "$api$path" ||
+    { echo "bench: could not save the page $path" >&2; exit 1; }
+  unset arg
+done <"$tmp/extract.paths"
+chmod -R a+rX "$tmp/pages"
+"$cli" list 1010000 -q --api-origin "$pages" >"$tmp/pages-list.txt"
+cmp -s "$tmp/list.txt" "$tmp/pages-list.txt" ||
+  { echo "bench: the listing over the saved pages differs from the service's" >&2; exit 1; }
+page_paths 1100000 "$tmp/huge.paths"
+huge_rows=$(wc -l <"$tmp/huge.paths.list")
+huge_requests=$(wc -l <"$tmp/huge.paths")
+curl_config "$api" "$tmp/huge.paths" >"$tmp/huge.curl"
 for n in $(seq 1 500); do
   printf 'url = "%s/audio/1000500/%d.wav"\noutput = "%s/%d.wav"\n' "$files" "$n" "$out" "$n"
 done >"$tmp/many.curl"
-echo "bench: extraction of album 1010000: $rows rows, $extract_requests requests"
+echo "bench: extraction of album 1010000: $rows rows, $extract_requests requests;" \
+  "album 1100000: $huge_rows rows, $huge_requests requests"
 
 # Sanity: both sides fetch the same bytes.
 rm -rf "$out" && mkdir -p "$out"
@@ -196,7 +242,15 @@ measure() {
   measured[$name]="$(sed -n 1p <<<"$lines")|$(sed -n 2p <<<"$lines")"
 }
 
-measure extract "$runs" "" "$cli list 1010000 -q >/dev/null" "curl -sk --config $tmp/extract.curl"
+curl_pages="curl -sf --cacert $tmp/ca.pem --config"
+measure extract "$runs" "" "$cli list 1010000 -q >/dev/null" "$curl_pages $tmp/extract.curl"
+measure extract-files "$runs" "" "$cli list 1010000 -q --api-origin $pages >/dev/null" \
+  "$curl_pages $tmp/pages.curl"
+delayed_list="$cli list 1010000 -q --api-origin $delayed_api >/dev/null"
+measure extract-delayed-serial "$runs" "" "$delayed_list" "$curl_pages $tmp/delayed.curl"
+measure extract-delayed-parallel "$runs" "" "$delayed_list" \
+  "$curl_pages $tmp/delayed.curl -Z --parallel-max 4 2>/dev/null"
+measure huge "$runs" "" "$cli list 1100000 >/dev/null" "$curl_pages $tmp/huge.curl"
 measure window "$runs" "" "env QT_QPA_PLATFORM=offscreen $window 1010000 2>/dev/null" \
   "$cli list 1010000 -q >/dev/null"
 for j in 1 8; do
@@ -296,6 +350,17 @@ big_row() {
       (r >= 0.9 && A[5] <= 32 * 1024 && A[6] + B[6] == 0) ? "yes" : "no" }'
 }
 
+# The 100,000-track album: peak RSS, met on the largest of the runs; the time is only a figure.
+huge_row() {
+  local a b
+  IFS='|' read -r a b <<<"${measured[huge]}"
+  awk -v rows="$huge_rows" -v req="$huge_requests" -v a="$a" -v b="$b" 'BEGIN {
+    split(a, A, " "); split(b, B, " ")
+    printf "| Listing a 100,000-track album (%d requests, %d rows), HTTPS | `ombrik-cli list` peak RSS %.1f MiB (largest %.1f); %.3f s (%.3f–%.3f) | `curl` same %d URLs, one process: peak RSS %.1f MiB; %.3f s (%.3f–%.3f) | time %.2f × | peak RSS ≤ 64 MiB | %s |\n",
+      req, rows, A[4] / 1024, A[5] / 1024, A[1], A[2], A[3], req, B[4] / 1024, B[1], B[2], B[3], A[1] / B[1],
+      (A[5] <= 64 * 1024 && A[6] + B[6] == 0) ? "yes" : "no" }'
+}
+
 # The resumed runs, one "<sent> <cut at> <seconds>" per line, as median and range.
 resume_row() {
   printf '%s\n' "${resumed[@]}" | awk -v gib="$gib" '
@@ -318,7 +383,14 @@ limited_title="48 tracks of 2 MiB, nginx at 2 MiB/s per connection"
   echo "| Benchmark | Ombrik (median, min–max) | Reference (median, min–max) | Ratio | Target | Met |"
   echo "|---|---|---|---|---|---|"
   time_row extract "Extraction, 10,000-track album ($extract_requests requests, $rows rows), HTTPS" \
-    '`ombrik-cli list`' "\`curl\` same $extract_requests URLs, one process:" time 1.5 "≤ 1.5 ×"
+    '`ombrik-cli list`' "\`curl\` same $extract_requests URLs, one process:" time 1.3 "≤ 1.3 ×"
+  time_row extract-files "Extraction, the same pages as files from nginx, HTTP" \
+    '`ombrik-cli list`' "\`curl\` same $extract_requests URLs, one process:" time 2.5 "≤ 2.5 ×"
+  time_row extract-delayed-serial "Extraction, album service delaying every page answer 20 ms, HTTPS" \
+    '`ombrik-cli list`' "\`curl\` same $extract_requests URLs one after the other:" time 0.35 "≤ 0.35 ×"
+  time_row extract-delayed-parallel "Extraction, album service delaying every page answer 20 ms, HTTPS" \
+    '`ombrik-cli list`' "\`curl -Z --parallel-max 4\` same $extract_requests URLs:" time 1.3 "≤ 1.3 ×"
+  huge_row
   time_row window "10,000 rows into the window (offscreen)" "window run" '`ombrik-cli list`' time 1.5 "≤ 1.5 ×"
   for j in 1 8; do big_row "big-j$j" "$j"; done
   for j in 1 8; do
@@ -353,6 +425,9 @@ mem=$(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo)
   echo "the 48 tracks and the resumed file from a second nginx server that holds each answer to 2 MiB/s"
   echo "(\`limit_rate 1m\`, which with nginx's one-second allowance gives each 2 MiB track 1.0 s; the 1 GiB"
   echo "file at full speed up to 512 MiB, then 4 MiB/s, so that the cut lands close to half)."
+  echo "For the listing over files, the album service's answers for album 1010000 are saved once and"
+  echo "served by nginx over HTTP (\`try_files\` on the query); the delayed album service is a separate"
+  echo "instance started with \`--answer-delay-ms 20\`. Every curl reference trusts the services' certificates."
   echo "Times are wall times of whole processes (start to exit); peak RSS is the process's maximum resident set."
   echo
   cat "$table"

@@ -49,6 +49,7 @@ TEST(AlbumPages, PagesHoldTheAskedSliceOfTheAlbum) {
       {"3921767", "1", "100", "true", "36", 36, 1},
       {"3000003", "2", "100", "true", "150", 40, 101},  // totalCount promises 50
       {"1010000", "100", "100", "true", "10000", 100, 9901},
+      {"1100000", "1000", "100", "true", "100000", 100, 99901},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.album + " page " + c.page + " size " + c.pageSize + " asc " + c.asc);

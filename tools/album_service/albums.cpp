@@ -111,6 +111,7 @@ std::vector<Album> BuildAlbums() {
   albums.push_back(Demo());
   for (int count : {250, 200, 100, 5, 0, 500, 1}) albums.push_back(Numbered(std::to_string(1000000 + count), count));
   albums.push_back(Numbered("1010000", 10000));
+  albums.push_back(Numbered("1100000", 100000));
   albums.push_back(AwkwardTitles());
   albums.push_back({"2000002", 3, {{"%22引号%22", {}}, {"A+B", {}}, {"普通标题", {}}}, 0, false});
 

@@ -12,6 +12,7 @@
 //   1000500      500  the many-files download benchmark
 //   1000001        1  the one-big-file download benchmark
 //   1010000    10000  the extraction benchmark
+//   1100000   100000  the listing memory benchmark
 //   2000001        8  awkward titles: '+', '%', "%41%42", a double quote, Hangul (not in
 //                     code page 936), an emoji, file-name-hostile characters, a full-width space
 //   2000002        3  a title ("%22引号%22") whose page is no longer JSON once percent-decoded
