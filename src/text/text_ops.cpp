@@ -267,6 +267,13 @@ int CharCode(const Text& text, std::optional<int> pos) {
 Text IntToText(std::int32_t value) { return Text(std::to_string(value)); }
 
 Text NumberToText(double value) {
+  // Whole numbers below 1e13 print as their digits under "%.13g"; list numbers and indexes are
+  // all of this kind, so they skip the general formatter. (-0 prints as "-0": not here.)
+  if (std::fabs(value) < 1e13 && value == std::trunc(value) && !(value == 0 && std::signbit(value))) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, static_cast<long long>(value)).ptr;
+    return Text(std::string_view(digits, static_cast<std::size_t>(end - digits)));
+  }
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.13g", value);
   std::string s = buf;

@@ -220,6 +220,14 @@ TEST(Numbers, FormatAsPercentThirteenGWithThreeDigitExponent) {
       {1.5e-300, "1.5e-300"},
       {0.0001, "0.0001"},
       {250.0 - 99.0, "151"},
+      // Around the whole-number shortcut: its edges and what it leaves alone.
+      {9999999999999.0, "9999999999999"},
+      {-9999999999999.0, "-9999999999999"},
+      {-1e13, "-1e+013"},
+      {0.0, "0"},
+      {-0.0, "-0"},
+      {-7.0, "-7"},
+      {2.0000000000001, "2"},
   };
   for (const auto& [value, expected] : cases) EXPECT_EQ(NumberToText(value), Text(expected)) << value;
   EXPECT_EQ(IntToText(-42), Text("-42"));

@@ -39,9 +39,9 @@ Album Numbered(std::string id, int count, FileMode file = FileMode::Audio) {
 }
 
 Album Demo() {
-  static constexpr std::array<std::string_view, 12> kPieces{
-      "春江花月夜", "高山流水", "平沙落雁", "渔舟唱晚", "梅花三弄", "十面埋伏",
-      "阳关三叠",   "汉宫秋月", "夕阳箫鼓", "广陵散",   "胡笳十八拍", "二泉映月"};
+  static constexpr std::array<std::string_view, 12> kPieces{"春江花月夜", "高山流水", "平沙落雁",   "渔舟唱晚",
+                                                            "梅花三弄",   "十面埋伏", "阳关三叠",   "汉宫秋月",
+                                                            "夕阳箫鼓",   "广陵散",   "胡笳十八拍", "二泉映月"};
   Album album{"3921767", 36, {}, 0, false};
   for (int n = 1; n <= 36; ++n) {
     const std::string episode = (n < 10 ? "0" : "") + std::to_string(n);
@@ -51,7 +51,8 @@ Album Demo() {
 }
 
 Album AwkwardTitles() {
-  Album album{"2000001", 8,
+  Album album{"2000001",
+              8,
               {{"A+B 混音版", {}},
                {"100%纯音乐", {}},
                {"%41%42", {}},
@@ -74,24 +75,42 @@ Album WithTotal(Album album, std::optional<int> total) {
 // their file names stay free of the characters a file name may not hold.
 std::string_view ModeLabel(FileMode mode) {
   switch (mode) {
-    case FileMode::Audio: return "正常";
-    case FileMode::Redirect: return "跳转";
-    case FileMode::NotFound: return "不存在";
-    case FileMode::ServerError: return "服务器错误";
-    case FileMode::Drop: return "中途断开";
-    case FileMode::ShortBody: return "长度不足";
-    case FileMode::ChunkedDrop: return "分块中断";
-    case FileMode::Stall: return "停滞";
-    case FileMode::Changing: return "每次不同";
-    case FileMode::Cut: return "断开可续传";
-    case FileMode::NoRange: return "不支持续传";
-    case FileMode::Range416: return "续传被拒";
-    case FileMode::NewEtag: return "版本更换";
-    case FileMode::BadRange: return "范围不符";
-    case FileMode::TooMany: return "请求过多";
-    case FileMode::TooManyDate: return "请求过多按日期";
-    case FileMode::Unavailable: return "暂不可用";
-    case FileMode::RetryLong: return "等待过久";
+    case FileMode::Audio:
+      return "正常";
+    case FileMode::Redirect:
+      return "跳转";
+    case FileMode::NotFound:
+      return "不存在";
+    case FileMode::ServerError:
+      return "服务器错误";
+    case FileMode::Drop:
+      return "中途断开";
+    case FileMode::ShortBody:
+      return "长度不足";
+    case FileMode::ChunkedDrop:
+      return "分块中断";
+    case FileMode::Stall:
+      return "停滞";
+    case FileMode::Changing:
+      return "每次不同";
+    case FileMode::Cut:
+      return "断开可续传";
+    case FileMode::NoRange:
+      return "不支持续传";
+    case FileMode::Range416:
+      return "续传被拒";
+    case FileMode::NewEtag:
+      return "版本更换";
+    case FileMode::BadRange:
+      return "范围不符";
+    case FileMode::TooMany:
+      return "请求过多";
+    case FileMode::TooManyDate:
+      return "请求过多按日期";
+    case FileMode::Unavailable:
+      return "暂不可用";
+    case FileMode::RetryLong:
+      return "等待过久";
   }
   return "";
 }
@@ -99,8 +118,7 @@ std::string_view ModeLabel(FileMode mode) {
 Album FaultFiles(std::string id, std::vector<FileMode> modes) {
   Album album{std::move(id), static_cast<int>(modes.size()), {}, 0, false};
   for (std::size_t i = 0; i < modes.size(); ++i) {
-    album.tracks.push_back(
-        {"曲目" + std::to_string(i + 1) + " " + std::string{ModeLabel(modes[i])}, modes[i]});
+    album.tracks.push_back({"曲目" + std::to_string(i + 1) + " " + std::string{ModeLabel(modes[i])}, modes[i]});
   }
   return album;
 }
@@ -127,10 +145,10 @@ std::vector<Album> BuildAlbums() {
   albums.push_back(FaultFiles("6000004", {Audio, Audio, Audio, Audio}));
   albums.push_back(FaultFiles("6000024", {Audio, NotFound, Audio, Audio}));
   albums.push_back(FaultFiles("6000044", {NotFound, NotFound, NotFound, NotFound}));
-  albums.push_back(FaultFiles(
-      "6000099", {Audio, Redirect, NotFound, ServerError, Drop, ShortBody, ChunkedDrop, Stall, Changing}));
-  albums.push_back(FaultFiles(
-      "6000105", {Cut, NoRange, Range416, NewEtag, BadRange, TooMany, TooManyDate, Unavailable, RetryLong}));
+  albums.push_back(
+      FaultFiles("6000099", {Audio, Redirect, NotFound, ServerError, Drop, ShortBody, ChunkedDrop, Stall, Changing}));
+  albums.push_back(
+      FaultFiles("6000105", {Cut, NoRange, Range416, NewEtag, BadRange, TooMany, TooManyDate, Unavailable, RetryLong}));
   return albums;
 }
 
@@ -162,9 +180,7 @@ std::optional<long long> PositiveNumber(std::string_view text) {
   return value;
 }
 
-Answer Json(int status, std::string body) {
-  return {status, "application/json;charset=UTF-8", std::move(body)};
-}
+Answer Json(int status, std::string body) { return {status, "application/json;charset=UTF-8", std::move(body)}; }
 
 Answer Refusal(int httpStatus, int ret, std::string_view message) {
   std::string body = "{\"ret\":" + std::to_string(ret) + ",\"msg\":";
@@ -211,16 +227,16 @@ const Album* FindAlbum(std::string_view id) {
 }
 
 std::string PlayPath(std::string_view playOrigin, const Album& album, int trackNumber) {
-  return std::string{playOrigin} + "/" + std::string{ModePath(album.tracks[trackNumber - 1].file)} + "/" +
-         album.id + "/" + std::to_string(trackNumber) + ".wav";
+  return std::string{playOrigin} + "/" + std::string{ModePath(album.tracks[trackNumber - 1].file)} + "/" + album.id +
+         "/" + std::to_string(trackNumber) + ".wav";
 }
 
 ToneSpec ToneFor(std::string_view albumId, int trackNumber, int version) {
   std::uint32_t seed = 0;
   for (char c : albumId) seed = seed * 31 + static_cast<unsigned char>(c);
   // Distinct for any 600 consecutive tracks of an album: enough to tell files apart in tests.
-  const std::uint32_t step = (seed % 97 + static_cast<std::uint32_t>(trackNumber) +
-                              7u * static_cast<std::uint32_t>(version)) % 600;
+  const std::uint32_t step =
+      (seed % 97 + static_cast<std::uint32_t>(trackNumber) + 7u * static_cast<std::uint32_t>(version)) % 600;
   return ToneSpec{220.0 + 2.0 * step};
 }
 
