@@ -55,6 +55,9 @@ struct TrackReport {
   std::int64_t bytes = 0;        // the file's size
   std::int64_t resumedFrom = 0;  // bytes an earlier, interrupted try had already saved
   int tries = 0;                 // transfers made for it
+
+  // The file is there: fetched, or kept as it was.
+  bool ok() const { return outcome == TrackOutcome::Fetched || outcome == TrackOutcome::Kept; }
 };
 
 class WindowOperations {

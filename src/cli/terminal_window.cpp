@@ -176,10 +176,7 @@ void TerminalWindow::PageFailed(int page, const Failure& why) {
 void TerminalWindow::ListingDone(const ListingSummary& summary) { listing_ = summary; }
 
 void TerminalWindow::TrackStarted(int row, const Text& path) {
-  if (!tracksPhase_) {
-    tracksPhase_ = true;
-    runStarted_ = Clock::now();
-  }
+  EnterTracksPhase();
   running_.push_back({row, VisibleText(TextToUtf8(path)), 0, 0, Clock::now(), {}});
   DrawLive(true);
 }
@@ -207,10 +204,7 @@ void TerminalWindow::TrackWaiting(int row, int failedTries, std::chrono::millise
 }
 
 void TerminalWindow::TrackFinished(int row, const TrackReport& report) {
-  if (!tracksPhase_) {
-    tracksPhase_ = true;
-    runStarted_ = Clock::now();
-  }
+  EnterTracksPhase();
   Clock::time_point started = Clock::now();
   for (auto it = running_.begin(); it != running_.end(); ++it) {
     if (it->row == row) {
@@ -259,11 +253,13 @@ void TerminalWindow::TrackFinished(int row, const TrackReport& report) {
   DrawLive(true);
 }
 
-void TerminalWindow::TracksDone(int, int) {
-  ClearLive();
-  running_.clear();
-  tracksPhase_ = false;
+void TerminalWindow::EnterTracksPhase() {
+  if (tracksPhase_) return;
+  tracksPhase_ = true;
+  runStarted_ = Clock::now();
 }
+
+void TerminalWindow::TracksDone(int, int) { EndDownload(); }
 
 void TerminalWindow::EndDownload() {
   ClearLive();

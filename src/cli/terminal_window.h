@@ -73,6 +73,8 @@ class TerminalWindow : public WindowOperations {
     std::string waiting;  // "retry 1 in 2 s: HTTP 503" while a retry waits
   };
 
+  // The first track event starts the run's clock.
+  void EnterTracksPhase();
   void DrawLive(bool force);
   void ClearLive();
   void Line(const std::string& utf8);

@@ -63,7 +63,7 @@ class TrackRun : public FetchEvents {
   void Finished(int job, const TrackReport& report) override {
     const int i = trackOfJob_[static_cast<std::size_t>(job)];
     window_.TrackFinished(i - 1, report);
-    if (report.outcome == TrackOutcome::Fetched || report.outcome == TrackOutcome::Kept) {
+    if (report.ok()) {
       window_.SetStatusText(ConcatText("正在下载 "_t, IntToText(i), " ", report.path));
       window_.SetProgressPosition(TruncToInt(i * 100.0 / tracks_));
       ++done_;

@@ -626,7 +626,7 @@ TrackReport FetchFile(const Text& url, const Text& path, ExistingFileMode mode, 
 
 bool DownloadFile(const Text& url, const Text& path, ExistingFileMode mode, const DownloadProgress& progress) {
   const TrackReport report = FetchFile(url, path, mode, {}, progress);
-  return report.outcome == TrackOutcome::Fetched || report.outcome == TrackOutcome::Kept;
+  return report.ok();
 }
 
 Text FileExtensionOf(const Text& path) {
